@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include "EngineFixture.h"
+#include "midi/MidiXmit.h"
+
+namespace {
+
+class MidiXmitTest : public EngineFixture {
+ protected:
+  void TearDown() override {
+    port.ReleasePort();
+    EngineFixture::TearDown();
+  }
+  int SendMessage(std::size_t length = 54) {
+    const auto bytes = Message(length);
+    return port.Send(static_cast<int>(bytes.size()), bytes.data());
+  }
+  static std::string OpenErrorText(const std::string& systemText, int location) {
+    return "Error: " + systemText + "\nError location: MidiXmit (" + std::to_string(location) + ")\n";
+  }
+  CMidiXmit port;
+};
+
+TEST_F(MidiXmitTest, SendOpensTheSettingsDeviceAndTheBytesGoOutOnThePump) {
+  settings.midiOutDevice = 1;
+  ASSERT_EQ(SendMessage(), 1);
+  EXPECT_TRUE(port.IsOpen());
+  EXPECT_EQ(fake.LastOpenedDevice(), 1u);
+  EXPECT_TRUE(fake.LongMessages().empty());
+  ui.Pump();
+  ASSERT_EQ(fake.LongMessages().size(), 1u);
+  EXPECT_EQ(fake.LongMessages()[0], Message(54));
+  EXPECT_TRUE(seams.Boxes().empty());
+  EXPECT_TRUE(seams.Beeps().empty());
+}
+
+TEST_F(MidiXmitTest, EmptySendOnAReleasedPortOpensIt) {
+  EXPECT_EQ(port.Send(0, nullptr), 1);
+  EXPECT_TRUE(port.IsOpen());
+  EXPECT_EQ(port.Send(-3, nullptr), 1);
+}
+
+TEST_F(MidiXmitTest, OpenFailuresShowTheDeviceErrorBoxThenBeep) {
+  struct Case {
+    std::int32_t device;
+    MMRESULT openResult;
+    std::string text;
+  };
+  const Case cases[] = {
+      {2, 0, "The specified device identifier is out of range."},
+      {0, MMSYSERR_NOMEM, "The system is unable to allocate or lock memory."},
+      {0, MMSYSERR_ALLOCATED, "The specified resource is already allocated."},
+  };
+  std::size_t boxes = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    settings.midiOutDevice = c.device;
+    fake.openResult = c.openResult;
+    EXPECT_EQ(SendMessage(), 0);
+    EXPECT_FALSE(port.IsOpen());
+    ASSERT_EQ(seams.Boxes().size(), ++boxes);
+    const auto box = seams.Boxes().back();
+    EXPECT_EQ(box.text, OpenErrorText(c.text, 45));
+    EXPECT_EQ(box.caption, "MIDI Device Error");
+    EXPECT_EQ(box.style, MB_OK | MB_ICONHAND);
+    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_EQ(seams.Beeps().back(), MB_ICONHAND);
+    EXPECT_TRUE(port.ErrorReported());
+  }
+  EXPECT_TRUE(fake.LongMessages().empty());
+}
+
+TEST_F(MidiXmitTest, AfterAReportedErrorEverySendBeepsOnceAndStillTransmits) {
+  settings.midiOutDevice = 5;
+  EXPECT_EQ(SendMessage(), 0);
+  const std::size_t beepsAfterFailure = seams.Beeps().size();
+  settings.midiOutDevice = 0;
+  EXPECT_EQ(SendMessage(), 1) << "the retry opens the device now in the settings";
+  EXPECT_EQ(seams.Beeps().size(), beepsAfterFailure);
+  EXPECT_EQ(SendMessage(), 1);
+  EXPECT_EQ(seams.Beeps().size(), beepsAfterFailure + 1) << "open port: one beep, then the send";
+  ui.Pump();
+  EXPECT_EQ(fake.LongMessages().size(), 2u);
+  EXPECT_EQ(seams.Boxes().size(), 1u);
+}
+
+TEST_F(MidiXmitTest, ReleaseAndReopenUseTheDeviceNumberOfTheMoment) {
+  EXPECT_EQ(port.ReleasePort(), 0) << "nothing open";
+  EXPECT_TRUE(fake.Calls().empty());
+  ASSERT_EQ(SendMessage(), 1);
+  EXPECT_EQ(port.ReleasePort(), 0);
+  EXPECT_FALSE(port.IsOpen());
+  settings.midiOutDevice = -1;
+  ASSERT_EQ(SendMessage(), 1);
+  EXPECT_EQ(fake.LastOpenedDevice(), MIDI_MAPPER);
+  EXPECT_FALSE(port.ErrorReported());
+}
+
+TEST_F(MidiXmitTest, FifthMessageWithFourAwayIsRefusedQuietlyAtItsFirstByte) {
+  fake.completion = FakeMidiServices::Completion::Held;
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(SendMessage(), 1);
+  EXPECT_EQ(SendMessage(), 0);
+  EXPECT_TRUE(seams.Boxes().empty());
+  EXPECT_TRUE(seams.Beeps().empty());
+  ui.Pump();
+  EXPECT_EQ(fake.LongMessages().size(), 4u);
+  ASSERT_TRUE(fake.ReleaseOldest());
+  EXPECT_EQ(SendMessage(), 1) << "nothing of the refused message was stored";
+  ui.Pump();
+  EXPECT_EQ(fake.LongMessages().back(), Message(54));
+}
+
+TEST_F(MidiXmitTest, RefusalWithTheLatchSetBeepsOnly) {
+  fake.completion = FakeMidiServices::Completion::Held;
+  port.ReportError(MMSYSERR_ERROR, 45);
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(SendMessage(), 1);
+  const std::size_t beeps = seams.Beeps().size();
+  EXPECT_EQ(SendMessage(), 0);
+  EXPECT_EQ(seams.Beeps().size(), beeps + 1);
+  EXPECT_EQ(seams.Boxes().size(), 1u);
+}
+
+TEST_F(MidiXmitTest, PartlyRefusedLongMessageSendsItsWholeBuffersAndTheNextStartsClean) {
+  fake.completion = FakeMidiServices::Completion::Held;
+  ASSERT_EQ(SendMessage(10), 1);
+  ASSERT_EQ(SendMessage(10), 1);
+  EXPECT_EQ(SendMessage(700), 0);  // two full buffers go, the third is refused
+  ui.Pump();
+  ASSERT_EQ(fake.LongMessages().size(), 4u);
+  ASSERT_TRUE(fake.ReleaseOldest());
+  ASSERT_EQ(SendMessage(10), 1);
+  ui.Pump();
+  const auto sent = fake.LongMessages();
+  EXPECT_EQ(sent[2].size(), 256u);
+  EXPECT_EQ(sent[3].size(), 256u);
+  EXPECT_EQ(sent.back(), Message(10)) << "the refused tail was never stored";
+}
+
+TEST_F(MidiXmitTest, ReleaseDiscardsAMessageWaitingForTheUiThread) {
+  ASSERT_EQ(SendMessage(), 1);
+  port.ReleasePort();
+  ui.Pump();
+  EXPECT_TRUE(fake.LongMessages().empty());
+}
+
+TEST_F(MidiXmitTest, DeviceThatFailsALongMessageIsReportedAtTheNextSend) {
+  ASSERT_EQ(SendMessage(), 1);
+  fake.longMsgResult = MIDIERR_NOTREADY;
+  ui.Pump();
+  EXPECT_EQ(SendMessage(), 0);
+  ASSERT_EQ(seams.Boxes().size(), 1u);
+  EXPECT_EQ(seams.Boxes()[0].text, OpenErrorText(StandardMidiErrorText(MIDIERR_NOTREADY), 85));
+  fake.longMsgResult = 0;
+  port.ReleasePort();
+  EXPECT_EQ(SendMessage(), 1) << "a release and a new send recover";
+}
+
+}  // namespace

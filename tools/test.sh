@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the default build, then AddressSanitizer with
+# UndefinedBehaviorSanitizer, then ThreadSanitizer over the threaded tests.
+# QUILLMARK_PRESETS="default" (for example) runs fewer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+presets=${QUILLMARK_PRESETS:-"default asan-ubsan tsan"}
+for preset in $presets; do
+  echo "=== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
