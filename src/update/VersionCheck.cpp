@@ -1,0 +1,317 @@
+#include "update/VersionCheck.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include "update/CheckState.h"
+#include "update/UniqueFd.h"
+#include "update/VersionLine.h"
+
+namespace {
+
+using Clock = CheckState::Clock;
+using namespace std::chrono_literals;
+
+constexpr auto kPreviousWorkerGrace = 50ms;
+constexpr auto kNetworkWait = 2000ms;
+constexpr auto kHandlerBlockLimit = kPreviousWorkerGrace + kNetworkWait;
+// A stopped worker wakes from any wait at once; this only covers scheduling delays.
+constexpr auto kStopWait = 100ms;
+
+std::atomic<int> g_liveWorkers{0};
+std::atomic<std::uint64_t> g_socketsMade{0};
+
+// Everything a worker works on: copies taken on the user-interface thread when the check
+// started, and its share of the check's state.
+struct WorkerJob {
+  std::shared_ptr<CheckState> check;
+  OwnerWindow owner = nullptr;
+  std::string hostname;
+  std::string versionFile;
+  std::string ownVersion;
+  std::uint16_t port = 80;
+  UiThreadInvoker* invoker = nullptr;
+  // Touched only by box tasks on the user-interface thread, and only while the check is
+  // not superseded (tear-down supersedes it before the inputs go away).
+  VersionCheckInputs* inputs = nullptr;
+};
+
+class WaitCursorScope {
+ public:
+  explicit WaitCursorScope(WaitCursor& cursor) : m_cursor(cursor) { m_cursor.BeginWaitCursor(); }
+  WaitCursorScope(const WaitCursorScope&) = delete;
+  WaitCursorScope& operator=(const WaitCursorScope&) = delete;
+  ~WaitCursorScope() { m_cursor.EndWaitCursor(); }
+
+ private:
+  WaitCursor& m_cursor;
+};
+
+// Shows a box on the user-interface thread and waits for the answer, or for a stop. A
+// superseded check shows nothing.
+void ShowBoxAndWait(const WorkerJob& job, const std::string& text, unsigned style,
+                    bool offersDownload) {
+  auto task = [check = job.check, inputs = job.inputs, owner = job.owner, text, style,
+               offersDownload] {
+    if (!check->StillWanted()) return;
+    const int answer = CurrentUserSeams().MessageBox(owner, text, VersionTexts::kCaption, style);
+    // The profile is read now, so a value entered while the box was up counts.
+    if (offersDownload && answer == IDYES && check->StillWanted()) {
+      CurrentUserSeams().ShellOpen("http://" + inputs->ReadDownloadUrl(kDefaultDownloadUrl));
+    }
+    check->FinishBox(answer);
+  };
+  if (job.check->PostUnlessSuperseded(*job.invoker, std::move(task))) {
+    job.check->WaitForBoxAnswer();
+  }
+}
+
+// The worker's error exit: a null text shows nothing.
+std::uint32_t AbortVersionCheck(const WorkerJob& job, const char* text, unsigned style,
+                                std::uint32_t result) {
+  job.check->SetDone();
+  if (text != nullptr) ShowBoxAndWait(job, text, style, false);
+  job.check->ReleaseVersionCheck();
+  return result;
+}
+
+std::uint32_t AbortWithError(const WorkerJob& job, const char* pattern, int error) {
+  const std::string text = FormatVersionText(pattern, std::to_string(error));
+  return AbortVersionCheck(job, text.c_str(), MB_ICONERROR, 0);
+}
+
+bool LookUpFirstIPv4(const std::string& host, in_addr& address) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  sockaddr_in first{};
+  std::memcpy(&first, found->ai_addr, sizeof first);
+  ::freeaddrinfo(found);
+  address = first.sin_addr;
+  return true;
+}
+
+// 0 when connected, else the errno of the failure (ECANCELED after a stop).
+int ConnectUnlessStopped(int fd, int stopFd, const sockaddr_in& server) {
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&server), sizeof server) == 0) return 0;
+  if (errno != EINPROGRESS) return errno;
+  // The kernel gives up on an unanswered connection after its own retries; a stop wakes
+  // us at once.
+  pollfd fds[2] = {{fd, POLLOUT, 0}, {stopFd, POLLIN, 0}};
+  while (::poll(fds, 2, -1) < 0) {
+    if (errno != EINTR) return errno;
+  }
+  if (fds[1].revents != 0) return ECANCELED;
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+  return error;
+}
+
+// A blocking read that a stop ends as a failure.
+ssize_t ReceiveUnlessStopped(int fd, int stopFd, char* buffer, std::size_t size) {
+  pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+  for (;;) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (fds[1].revents != 0) return -1;
+    const ssize_t got = ::recv(fd, buffer, size, 0);
+    if (got < 0 && errno == EINTR) continue;
+    return got;
+  }
+}
+
+bool SendAll(int fd, const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Returns 1 when the worker reached the decision, 0 after an error exit.
+std::uint32_t VersionCheckThread(const WorkerJob& job) {
+  using namespace VersionTexts;
+  CheckState& check = *job.check;
+
+  in_addr address{};
+  if (!LookUpFirstIPv4(job.hostname, address)) {
+    return AbortVersionCheck(job, kLookupFailed, MB_ICONERROR, 0);
+  }
+  sockaddr_in server{};
+  server.sin_family = AF_INET;
+  server.sin_port = htons(job.port);
+  server.sin_addr = address;
+
+  if (check.OpenStopChannel() != 0) return AbortVersionCheck(job, kSocketServices, MB_ICONERROR, 0);
+
+  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!socket) return AbortWithError(job, kSocketCreation, errno);
+  g_socketsMade.fetch_add(1, std::memory_order_relaxed);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    return AbortWithError(job, kSocketCreation, errno);
+  }
+  const int fd = socket.Get();
+  if (!check.AdoptSocket(std::move(socket))) return AbortVersionCheck(job, nullptr, MB_ICONERROR, 0);
+
+  if (const int error = ConnectUnlessStopped(fd, check.StopFd(), server); error != 0) {
+    return AbortWithError(job, kConnection, error);
+  }
+
+  // The request needs no buffer of its own: it goes out in one piece.
+  ReplyLineReader reader([fd, stopFd = check.StopFd()](char* buffer, std::size_t size) {
+    return ReceiveUnlessStopped(fd, stopFd, buffer, size);
+  });
+
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return AbortWithError(job, kSocketError, errno);
+  }
+
+  if (!SendAll(fd, "GET " + job.versionFile + "\r\n")) {
+    return AbortVersionCheck(job, kRequestFailed, MB_ICONERROR, 0);
+  }
+
+  std::string remote;
+  const ReplyLineReader::Result read = reader.ReadFirstLine(remote);
+  if (read == ReplyLineReader::Result::kFailed) return AbortVersionCheck(job, nullptr, MB_ICONERROR, 0);
+  if (read == ReplyLineReader::Result::kTooLong || !IsVersionText(remote)) {
+    const std::string text = FormatVersionText(kServerReturned, remote);
+    return AbortVersionCheck(job, text.c_str(), MB_ICONERROR, 0);
+  }
+
+  const std::string& own = job.ownVersion;
+
+  check.SetDone();
+  const VersionBox box = DecideVersionBox(own, remote);
+  ShowBoxAndWait(job, box.text, box.style, box.offersDownload);
+  check.ReleaseVersionCheck();
+  return 1;
+}
+
+}  // namespace
+
+template <typename Body>
+bool VersionCheck::WorkerThread::Start(Body body) {
+  try {
+    m_thread = std::thread(std::move(body));
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+void VersionCheck::WorkerThread::Release(bool ended) {
+  if (!m_thread.joinable()) return;
+  if (ended) {
+    m_thread.join();
+  } else {
+    m_thread.detach();
+  }
+}
+
+VersionCheck::VersionCheck(VersionCheckInputs& inputs, UiThreadInvoker& invoker,
+                           WaitCursor& cursor, std::uint16_t port)
+    : m_inputs(inputs), m_invoker(invoker), m_cursor(cursor), m_port(port) {}
+
+VersionCheck::~VersionCheck() { Shutdown(); }
+
+void VersionCheck::OnCheckForUpdates() {
+  const auto start = Clock::now();
+  WaitCursorScope cursor(m_cursor);
+  m_lastCheck = {};
+
+  if (m_checkThread.Active() || m_checkDone) m_lastCheck.previous = StopPreviousWorker();
+
+  auto check = std::make_shared<CheckState>();
+  WorkerJob job{check,
+                m_inputs.MainWindow(),
+                m_inputs.Hostname(),
+                m_inputs.VersionFile(),
+                m_inputs.OwnProductVersion(),
+                m_port,
+                &m_invoker,
+                &m_inputs};
+  g_liveWorkers.fetch_add(1);
+  const bool started = m_checkThread.Start([job = std::move(job)]() mutable {
+    VersionCheckThread(job);
+    const std::shared_ptr<CheckState> ending = std::move(job.check);
+    ending->MarkEnded();
+    g_liveWorkers.fetch_sub(1);
+  });
+  if (!started) {
+    g_liveWorkers.fetch_sub(1);
+    return;
+  }
+  m_checkDone = check;
+
+  // Time spent stopping an earlier worker beyond its 50 ms comes off this wait, so the
+  // handler as a whole never blocks longer than 2050 ms.
+  const auto deadline = std::min(Clock::now() + kNetworkWait, start + kHandlerBlockLimit);
+  switch (check->WaitForDoneOrEnd(deadline)) {
+    case CheckState::WaitEnd::kDone:
+      m_lastCheck.wait = WaitEnd::kDone;
+      break;
+    case CheckState::WaitEnd::kEnded:
+      m_lastCheck.wait = WaitEnd::kEnded;
+      break;
+    case CheckState::WaitEnd::kTimeout:
+      m_lastCheck.wait = WaitEnd::kTimeout;
+      break;
+  }
+}
+
+VersionCheck::PreviousWorker VersionCheck::StopPreviousWorker() {
+  PreviousWorker previous = PreviousWorker::kEnded;
+  if (m_checkDone && !m_checkDone->WaitForEnd(Clock::now() + kPreviousWorkerGrace)) {
+    m_checkDone->Supersede();
+    previous = m_checkDone->WaitForEnd(Clock::now() + kStopWait) ? PreviousWorker::kStopped
+                                                                  : PreviousWorker::kAbandoned;
+  }
+  ReleaseVersionCheck();
+  return previous;
+}
+
+void VersionCheck::ReleaseVersionCheck() {
+  const bool ended = !m_checkDone || m_checkDone->HasEnded();
+  m_checkThread.Release(ended);
+  m_checkDone.reset();
+}
+
+void VersionCheck::Shutdown() {
+  if (m_checkDone && !m_checkDone->HasEnded()) {
+    m_checkDone->Supersede();
+    m_checkDone->WaitForEnd(Clock::now() + kStopWait);
+  }
+  ReleaseVersionCheck();
+}
+
+bool VersionCheck::WorkerRunning() const { return m_checkDone && !m_checkDone->HasEnded(); }
+
+int VersionCheck::LiveWorkers() { return g_liveWorkers.load(); }
+
+std::uint64_t VersionCheck::SocketsMade() { return g_socketsMade.load(); }
