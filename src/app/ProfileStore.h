@@ -35,7 +35,8 @@ class ProfileStore {
                                std::int32_t nValue);
   virtual bool WriteProfileString(const std::string& section, const std::string& entry,
                                   const std::string& strValue);
-  // Deletes the section with all its values; true when that reached the disk.
+  // Deletes the section with all its values; true when that reached the disk or the
+  // section held nothing.
   virtual bool DeleteSection(const std::string& section);
 
   // Where the values live: the file on Linux, the registry path on Windows.

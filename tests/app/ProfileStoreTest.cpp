@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTextStream>
+#include <climits>
+
+#include "ProfileFixture.h"
+#include "app/BuildConfig.h"
+
+namespace {
+
+using ProfileStoreTest = ProfileFixture;
+
+TEST_F(ProfileStoreTest, TheDefaultLocationFollowsXdgConfigHome) {
+  EXPECT_EQ(g_defaultProfileLocation, g_xdgConfigHome + "/Vellicor/Quillmark.conf");
+  EXPECT_EQ(store.Location(), FilePath().toStdString());
+}
+
+TEST_F(ProfileStoreTest, IntegerReadsGiveTheStored32BitValueOrTheDefault) {
+  struct Case {
+    const char* stored;  // null: the value does not exist
+    std::int32_t expected;
+  };
+  const Case cases[] = {
+      {nullptr, -7},
+      {"5", 5},
+      {"0", 0},
+      {"-1", -1},
+      {"4294967295", -1},
+      {"0xFFFFFFFF", -1},
+      {"0x63", 99},
+      {"2147483647", INT_MAX},
+      {"-2147483648", INT_MIN},
+      {"4294967296", -7},
+      {"-2147483649", -7},
+      {"", -7},
+      {"abc", -7},
+      {"12abc", -7},
+      {"1.5", -7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored ? c.stored : "(missing)");
+    if (c.stored) Store("Settings", "Value", QString(c.stored));
+    EXPECT_EQ(store.GetProfileInt("Settings", "Value", -7), c.expected);
+  }
+}
+
+TEST_F(ProfileStoreTest, StringReadsGiveTheStoredTextEvenWhenEmpty) {
+  EXPECT_EQ(store.GetProfileString("Settings", "Hostname", "fallback"), "fallback");
+  Store("Settings", "Hostname", QString(""));
+  EXPECT_EQ(store.GetProfileString("Settings", "Hostname", "fallback"), "");
+  Store("Settings", "Hostname", QString("a, b"));
+  EXPECT_EQ(store.GetProfileString("Settings", "Hostname", "fallback"), "a, b");
+}
+
+TEST_F(ProfileStoreTest, EveryValueSurvivesARoundTripThroughTheFile) {
+  const std::int32_t integers[] = {0, 1, -1, 99, 255, INT_MAX, INT_MIN};
+  const std::string strings[] = {"", "DarkRivets.bmp", "C:\\Images\\a b,c.bmp", "/tmp/x=y;z",
+                                 "@Variant(odd)", "\xC3\xA4ndern.bmp"};
+  int n = 0;
+  for (const std::int32_t value : integers) {
+    ASSERT_TRUE(store.WriteProfileInt("Settings", "Int" + std::to_string(n++), value));
+  }
+  n = 0;
+  for (const std::string& value : strings) {
+    ASSERT_TRUE(store.WriteProfileString("Recent Backgrounds", "File" + std::to_string(n++), value));
+  }
+
+  const ProfileStore reader("Vellicor", "Quillmark");
+  n = 0;
+  for (const std::int32_t value : integers) {
+    EXPECT_EQ(reader.GetProfileInt("Settings", "Int" + std::to_string(n++), 12345), value);
+  }
+  n = 0;
+  for (const std::string& value : strings) {
+    EXPECT_EQ(reader.GetProfileString("Recent Backgrounds", "File" + std::to_string(n++), "?"),
+              value);
+  }
+  // The values are on the disk, not merely in a cache of this process.
+  QFile file(FilePath());
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
+  const QString text = QTextStream(&file).readAll();
+  EXPECT_TRUE(text.contains("[Settings]"));
+  EXPECT_TRUE(text.contains("Int2=-1\n")) << text.toStdString();
+  EXPECT_TRUE(text.contains("[Recent%20Backgrounds]")) << text.toStdString();
+}
+
+TEST_F(ProfileStoreTest, DeletingASectionLeavesTheOthers) {
+  ASSERT_TRUE(store.WriteProfileString("Recent Backgrounds", "File1", "a.bmp"));
+  ASSERT_TRUE(store.WriteProfileString("Recent Backgrounds", "File2", "b.bmp"));
+  ASSERT_TRUE(store.WriteProfileInt("Settings", "MIDI Channel", 3));
+  ASSERT_TRUE(store.DeleteSection("Recent Backgrounds"));
+  EXPECT_TRUE(Entries("Recent Backgrounds").isEmpty());
+  EXPECT_EQ(store.GetProfileString("Recent Backgrounds", "File1", "none"), "none");
+  EXPECT_EQ(store.GetProfileInt("Settings", "MIDI Channel", 0), 3);
+}
+
+TEST_F(ProfileStoreTest, WritesThatCannotReachTheDiskFail) {
+  MakeProfileUnwritable();
+  EXPECT_FALSE(store.WriteProfileString("Settings", "Background", "x.bmp"));
+  EXPECT_FALSE(store.WriteProfileInt("Settings", "MIDI Channel", 1));
+  EXPECT_TRUE(store.DeleteSection("Recent Backgrounds")) << "nothing there, nothing to write";
+  EXPECT_EQ(store.GetProfileInt("Settings", "MIDI Channel", 255), 255);
+}
+
+TEST_F(ProfileStoreTest, WritesSucceedAgainOnceTheProfileIsWritable) {
+  MakeProfileUnwritable();
+  EXPECT_FALSE(store.WriteProfileInt("Settings", "MIDI Channel", 1));
+  ASSERT_TRUE(QFile::remove(m_root.path() + "/Vellicor"));
+  EXPECT_TRUE(store.WriteProfileInt("Settings", "MIDI Channel", 2));
+  EXPECT_EQ(Stored("Settings", "MIDI Channel").toString(), "2");
+}
+
+TEST_F(ProfileStoreTest, DownloadUrlIsReadEachTimeWithTheBuildDefault) {
+  EXPECT_EQ(ReadDownloadUrl(), kDefaultDownloadUrl);
+  Store("Settings", "DownloadURL", QString("mirror.vellicor.example/get.html"));
+  EXPECT_EQ(ReadDownloadUrl(), "mirror.vellicor.example/get.html");
+}
+
+}  // namespace
