@@ -76,16 +76,14 @@ void CPrefsDlg::LoadSettings() {
   m_nMidiOutDevice = m_pApp->GetProfileInt(kSettingsSection, "MIDI Output Device", 0);
   m_nTargetDeviceId =
       static_cast<std::uint8_t>(m_pApp->GetProfileInt(kSettingsSection, "TargetDeviceID", 0));
-  m_strVersionFile =
-      m_pApp->GetProfileString(kSettingsSection, "VersionFile", kDefaultVersionFile);
+  m_strVersionFile = m_pApp->GetProfileString(kSettingsSection, "VersionFile", kDefaultVersionFile);
   m_strHostname = m_pApp->GetProfileString(kSettingsSection, "Hostname", kDefaultHostname);
   m_bReleaseOnDeactivate = m_pApp->GetProfileInt(kSettingsSection, "DisengageOnMinimize", 1);
 }
 
 void CPrefsDlg::SaveSettings() {
   if (!m_pApp->WriteProfileString(kSettingsSection, "Background", m_strBackground)) {
-    CurrentUserSeams().MessageBox(GetMainWindow(), "Could not write to registry.", "Error",
-                                  MB_OK);
+    CurrentUserSeams().MessageBox(GetMainWindow(), "Could not write to registry.", "Error", MB_OK);
     return;
   }
   m_pApp->WriteProfileInt(kSettingsSection, "MIDI Channel", m_nMidiChannel);
@@ -104,8 +102,7 @@ void CPrefsDlg::BuildVersionText() {
   const VersionRecord* record = OwnVersionRecord();
   const void* block = nullptr;
   unsigned length = 0;
-  if (!record || !record->QueryValue("\\", &block, &length) ||
-      length < sizeof(VersionFixedInfo)) {
+  if (!record || !record->QueryValue("\\", &block, &length) || length < sizeof(VersionFixedInfo)) {
     m_strVersionText = strExePath;
     return;
   }

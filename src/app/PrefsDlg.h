@@ -43,22 +43,22 @@ class CPrefsDlg {
   OwnerWindow m_pParentWnd;
 
  public:
-  ProfileStore* m_pApp;             // the profile all reads and writes go to
-  std::int32_t m_bFirstRun;         // no MIDI channel was stored
+  ProfileStore* m_pApp;      // the profile all reads and writes go to
+  std::int32_t m_bFirstRun;  // no MIDI channel was stored
   std::string m_strWebsiteUrl;
   std::string m_strMailtoUrl;
-  std::string m_strHostname;        // "Hostname"
-  std::string m_strVersionFile;     // "VersionFile"
+  std::string m_strHostname;     // "Hostname"
+  std::string m_strVersionFile;  // "VersionFile"
   std::string m_strVersionText;
-  std::int32_t m_nMidiInDevice;     // "MIDI Input Device", -1: none
-  std::int32_t m_nMidiOutDevice;    // "MIDI Output Device", -1: none (the virtual port)
+  std::int32_t m_nMidiInDevice;         // "MIDI Input Device", -1: none
+  std::int32_t m_nMidiOutDevice;        // "MIDI Output Device", -1: none (the virtual port)
   std::int32_t m_bReleaseOnDeactivate;  // "DisengageOnMinimize"; non-zero: set
-  std::uint8_t m_nTargetDeviceId;   // "TargetDeviceID", 0..99 when entered here
-  std::uint8_t m_nMidiChannel;      // "MIDI Channel", 1..16 when entered here
+  std::uint8_t m_nTargetDeviceId;       // "TargetDeviceID", 0..99 when entered here
+  std::uint8_t m_nMidiChannel;          // "MIDI Channel", 1..16 when entered here
 
   // The Preferences window's MIDI lists and up-down controls go here.
 
-  std::string m_strBackground;      // "Background"; empty: no background
+  std::string m_strBackground;  // "Background"; empty: no background
 
   // The background list and the recent-backgrounds list go here.
 };

@@ -68,8 +68,7 @@ std::atomic<bool> g_hidden{false};
 
 }  // namespace
 
-bool VersionRecord::QueryValue(std::string_view block, const void** value,
-                               unsigned* length) const {
+bool VersionRecord::QueryValue(std::string_view block, const void** value, unsigned* length) const {
   if (block == "\\") {
     *value = &kFixedInfo;
     *length = sizeof kFixedInfo;
@@ -115,8 +114,7 @@ std::string OwnProductVersion() {
   const VersionRecord* record = OwnVersionRecord();
   const void* block = nullptr;
   unsigned length = 0;
-  if (!record || !record->QueryValue("\\", &block, &length) ||
-      length < sizeof(VersionFixedInfo)) {
+  if (!record || !record->QueryValue("\\", &block, &length) || length < sizeof(VersionFixedInfo)) {
     return {};
   }
   return ProductVersionText(*static_cast<const VersionFixedInfo*>(block));

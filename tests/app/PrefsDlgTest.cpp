@@ -52,9 +52,9 @@ class PrefsDlgTest : public ProfileFixture {
   RecordingSeams seams;
 };
 
-const std::vector<std::string> kSixWrittenValues = {
-    "Background", "DisengageOnMinimize", "MIDI Channel", "MIDI Input Device",
-    "MIDI Output Device", "TargetDeviceID"};
+const std::vector<std::string> kSixWrittenValues = {"Background",         "DisengageOnMinimize",
+                                                    "MIDI Channel",       "MIDI Input Device",
+                                                    "MIDI Output Device", "TargetDeviceID"};
 
 std::vector<std::string> Sorted(const QStringList& list) {
   std::vector<std::string> result;
@@ -97,15 +97,30 @@ TEST_F(PrefsDlgTest, StoredValuesAreLoadedByTheirRules) {
   };
   const Case cases[] = {
       {"MIDI Channel", "511",
-       [](const CPrefsDlg& p) { EXPECT_EQ(p.m_nMidiChannel, 1); EXPECT_EQ(p.m_bFirstRun, 1); }},
+       [](const CPrefsDlg& p) {
+         EXPECT_EQ(p.m_nMidiChannel, 1);
+         EXPECT_EQ(p.m_bFirstRun, 1);
+       }},
       {"MIDI Channel", "255",
-       [](const CPrefsDlg& p) { EXPECT_EQ(p.m_nMidiChannel, 1); EXPECT_EQ(p.m_bFirstRun, 1); }},
+       [](const CPrefsDlg& p) {
+         EXPECT_EQ(p.m_nMidiChannel, 1);
+         EXPECT_EQ(p.m_bFirstRun, 1);
+       }},
       {"MIDI Channel", "0",
-       [](const CPrefsDlg& p) { EXPECT_EQ(p.m_nMidiChannel, 0); EXPECT_EQ(p.m_bFirstRun, 0); }},
+       [](const CPrefsDlg& p) {
+         EXPECT_EQ(p.m_nMidiChannel, 0);
+         EXPECT_EQ(p.m_bFirstRun, 0);
+       }},
       {"MIDI Channel", "300",
-       [](const CPrefsDlg& p) { EXPECT_EQ(p.m_nMidiChannel, 44); EXPECT_EQ(p.m_bFirstRun, 0); }},
+       [](const CPrefsDlg& p) {
+         EXPECT_EQ(p.m_nMidiChannel, 44);
+         EXPECT_EQ(p.m_bFirstRun, 0);
+       }},
       {"MIDI Channel", "seven",
-       [](const CPrefsDlg& p) { EXPECT_EQ(p.m_nMidiChannel, 1); EXPECT_EQ(p.m_bFirstRun, 1); }},
+       [](const CPrefsDlg& p) {
+         EXPECT_EQ(p.m_nMidiChannel, 1);
+         EXPECT_EQ(p.m_bFirstRun, 1);
+       }},
       {"TargetDeviceID", "300", [](const CPrefsDlg& p) { EXPECT_EQ(p.m_nTargetDeviceId, 44); }},
       {"TargetDeviceID", "120", [](const CPrefsDlg& p) { EXPECT_EQ(p.m_nTargetDeviceId, 120); }},
       {"MIDI Output Device", "-1", [](const CPrefsDlg& p) { EXPECT_EQ(p.m_nMidiOutDevice, -1); }},
@@ -163,8 +178,8 @@ TEST_F(PrefsDlgTest, SaveWritesTheBackgroundFirstThenTheFiveIntegersInOrder) {
   recorder.writes.clear();
   prefs.SaveSettings();
   const std::vector<std::string> expected = {
-      "Settings/Background=",         "Settings/MIDI Channel=255",
-      "Settings/TargetDeviceID=200",  "Settings/MIDI Input Device=-1",
+      "Settings/Background=",          "Settings/MIDI Channel=255",
+      "Settings/TargetDeviceID=200",   "Settings/MIDI Input Device=-1",
       "Settings/MIDI Output Device=3", "Settings/DisengageOnMinimize=0"};
   EXPECT_EQ(recorder.writes, expected);
   EXPECT_EQ(Stored("Settings", "Background").toString(), "");

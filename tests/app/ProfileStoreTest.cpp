@@ -55,15 +55,16 @@ TEST_F(ProfileStoreTest, StringReadsGiveTheStoredTextEvenWhenEmpty) {
 
 TEST_F(ProfileStoreTest, EveryValueSurvivesARoundTripThroughTheFile) {
   const std::int32_t integers[] = {0, 1, -1, 99, 255, INT_MAX, INT_MIN};
-  const std::string strings[] = {"", "DarkRivets.bmp", "C:\\Images\\a b,c.bmp", "/tmp/x=y;z",
-                                 "@Variant(odd)", "\xC3\xA4ndern.bmp"};
+  const std::string strings[] = {"",           "DarkRivets.bmp", "C:\\Images\\a b,c.bmp",
+                                 "/tmp/x=y;z", "@Variant(odd)",  "\xC3\xA4ndern.bmp"};
   int n = 0;
   for (const std::int32_t value : integers) {
     ASSERT_TRUE(store.WriteProfileInt("Settings", "Int" + std::to_string(n++), value));
   }
   n = 0;
   for (const std::string& value : strings) {
-    ASSERT_TRUE(store.WriteProfileString("Recent Backgrounds", "File" + std::to_string(n++), value));
+    ASSERT_TRUE(
+        store.WriteProfileString("Recent Backgrounds", "File" + std::to_string(n++), value));
   }
 
   const ProfileStore reader("Vellicor", "Quillmark");
