@@ -1,0 +1,225 @@
+// The version check against a web server that none of our code wrote: Debian's nginx,
+// started with a private configuration on 127.0.0.1 port 80, answering the one-line
+// request with the bare version file.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "RecordingSeams.h"
+#include "UpdateTestSupport.h"
+#include "update/UniqueFd.h"
+#include "update/VersionCheck.h"
+#include "update/VersionLine.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* kNginx = "/usr/sbin/nginx";
+constexpr const char* kVersionPath = "/~vorlik_/h3/ver_qmk.txt";
+
+bool SomethingListensOnPort80() {
+  UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(80);
+  return ::connect(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// One nginx in the foreground, single process, everything it writes inside a temporary
+// folder. Stopped with a bounded wait, then killed; the folder is removed.
+class NginxServer {
+ public:
+  NginxServer() {
+    char pattern[] = "/tmp/quillmark-nginx-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) {
+      failure = "no temporary folder";
+      return;
+    }
+    m_dir = pattern;
+    fs::create_directories(m_dir / "logs");
+    fs::create_directories(m_dir / "temp");
+    fs::create_directories(Root());
+    const std::string dir = m_dir.string();
+    std::ofstream(m_dir / "nginx.conf")
+        << "daemon off;\n"
+           "master_process off;\n"
+           "worker_processes 1;\n"
+           "pid " << dir << "/nginx.pid;\n"
+           "error_log " << dir << "/logs/error.log;\n"
+           "events { worker_connections 16; }\n"
+           "http {\n"
+           "  access_log " << dir << "/logs/access.log;\n"
+           "  client_body_temp_path " << dir << "/temp/body;\n"
+           "  proxy_temp_path " << dir << "/temp/proxy;\n"
+           "  fastcgi_temp_path " << dir << "/temp/fastcgi;\n"
+           "  uwsgi_temp_path " << dir << "/temp/uwsgi;\n"
+           "  scgi_temp_path " << dir << "/temp/scgi;\n"
+           "  server {\n"
+           "    listen 127.0.0.1:80;\n"
+           "    root " << Root().string() << ";\n"
+           "  }\n"
+           "}\n";
+
+    const std::string prefix = dir + "/";
+    const std::string conf = dir + "/nginx.conf";
+    const std::string errorLog = dir + "/logs/error.log";
+    std::vector<std::string> args = {kNginx, "-p", prefix, "-c", conf, "-e", errorLog};
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&m_pid, kNginx, nullptr, nullptr, argv.data(), environ) != 0) {
+      m_pid = -1;
+      failure = "nginx could not be started";
+      return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!SomethingListensOnPort80()) {
+      int status = 0;
+      if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;
+        failure = "nginx ended at start:\n" + ReadFile(m_dir / "logs/error.log");
+        return;
+      }
+      if (std::chrono::steady_clock::now() > deadline) {
+        failure = "nginx did not listen on 127.0.0.1:80 within 10 s";
+        return;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+  NginxServer(const NginxServer&) = delete;
+  NginxServer& operator=(const NginxServer&) = delete;
+
+  ~NginxServer() {
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGTERM);
+      const auto deadline = std::chrono::steady_clock::now() + 5s;
+      int status = 0;
+      while (::waitpid(m_pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+          ::kill(m_pid, SIGKILL);
+          ::waitpid(m_pid, &status, 0);
+          break;
+        }
+        std::this_thread::sleep_for(10ms);
+      }
+    }
+    std::error_code ignored;
+    if (!m_dir.empty()) fs::remove_all(m_dir, ignored);
+  }
+
+  bool Running() const { return failure.empty(); }
+  void ServeVersionFile(const std::string& content) {
+    fs::create_directories(VersionFile().parent_path());
+    std::ofstream(VersionFile(), std::ios::binary | std::ios::trunc) << content;
+  }
+  void RemoveVersionFile() { fs::remove(VersionFile()); }
+  std::string AccessLog() const { return ReadFile(m_dir / "logs/access.log"); }
+
+  std::string failure;
+
+ private:
+  fs::path Root() const { return m_dir / "root"; }
+  fs::path VersionFile() const { return Root() / std::string(kVersionPath).substr(1); }
+
+  fs::path m_dir;
+  pid_t m_pid = -1;
+};
+
+TEST(NginxVersionCheckTest, NginxAnswersTheOneLineRequestAndEachOutcomeShowsItsBox) {
+  if (::geteuid() != 0) GTEST_SKIP() << "nginx must bind port 80, which needs root";
+  ASSERT_TRUE(fs::exists(kNginx)) << "nginx-light is missing: run tools/setup.sh";
+  ASSERT_FALSE(SomethingListensOnPort80()) << "port 80 of 127.0.0.1 is taken";
+  NginxServer nginx;
+  ASSERT_TRUE(nginx.Running()) << nginx.failure;
+
+  ManualUiThread ui;
+  CountingCursor cursor;
+  FieldInputs inputs;
+  inputs.hostname = "127.0.0.1";
+  inputs.versionFile = kVersionPath;
+  inputs.storedDownloadUrl.reset();
+  VersionCheck check(inputs, ui, cursor);
+
+  struct Case {
+    const char* name;
+    const char* file;  // null: no version file, so nginx sends its error page
+    int answer;
+    std::string text;
+    unsigned style;
+    std::vector<std::string> opened;
+  };
+  const Case cases[] = {
+      {"same version", "1.0.0.0\n", IDOK, "You have the lastest version of Quillmark (1.0.0.0).",
+       0x40, {}},
+      {"newer release, download", "1.0.0.1\r\n", IDYES,
+       "A more recent version (1.0.0.1) of Quillmark is available.\n\nWould you like to "
+       "download it now?",
+       0x24, {std::string("http://") + kDefaultDownloadUrl}},
+      {"older release", "1.0\r\n", IDOK,
+       "You have a version of Quillmark that is newer than the general release (1.0).", 0x30,
+       {}},
+      {"no version file", nullptr, IDOK,
+       "An error occurred retrieving the current version.\nThe server returned \"<html>\".",
+       0x10, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingSeams seams;
+    seams.AnswerNext(c.answer);
+    if (c.file != nullptr) {
+      nginx.ServeVersionFile(c.file);
+    } else {
+      nginx.RemoveVersionFile();
+    }
+
+    check.OnCheckForUpdates();
+    EXPECT_EQ(check.LastCheck().wait, VersionCheck::WaitEnd::kDone);
+    ASSERT_TRUE(PumpUntil(ui, [&check] { return !check.WorkerRunning(); }));
+
+    const auto boxes = seams.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, c.text);
+    EXPECT_EQ(boxes[0].style, c.style);
+    EXPECT_EQ(boxes[0].caption, "Quillmark");
+    EXPECT_EQ(boxes[0].owner, inputs.mainWindow);
+    EXPECT_EQ(seams.Opened(), c.opened);
+  }
+
+  // nginx logs a request without a protocol version when it took it as a simple request,
+  // which it answers with the bare file.
+  const std::string log = nginx.AccessLog();
+  EXPECT_NE(log.find("\"GET /~vorlik_/h3/ver_qmk.txt\" 200"), std::string::npos) << log;
+  EXPECT_NE(log.find("\"GET /~vorlik_/h3/ver_qmk.txt\" 404"), std::string::npos) << log;
+  EXPECT_EQ(log.find("HTTP/"), std::string::npos) << log;
+}
+
+}  // namespace
