@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
