@@ -194,6 +194,8 @@ int StreamLibExit() {
   return hadServices ? 1 : 0;
 }
 
+MidiServices* StreamLibServices() { return g_engine.services; }
+
 std::string MidiErrorText(MMRESULT result) {
   return g_engine.services ? g_engine.services->ErrorText(result) : StandardMidiErrorText(result);
 }

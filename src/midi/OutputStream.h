@@ -92,6 +92,9 @@ int PutOutputEvent(OutputStream* stream, const MidiEvent* event);
 MMRESULT ResetOutputStream(OutputStream* stream);
 MMRESULT CloseOutputStream(OutputStream** handle);
 
+// The device services the engine runs on (for the device lists); null before start.
+MidiServices* StreamLibServices();
+
 // The text for a result code, from the engine's device services.
 std::string MidiErrorText(MMRESULT result);
 

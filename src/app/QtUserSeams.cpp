@@ -1,0 +1,35 @@
+#include "app/QtUserSeams.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QUrl>
+#include <QWidget>
+
+int QtUserSeams::MessageBox(OwnerWindow owner, const std::string& text, const std::string& caption,
+                            unsigned style) {
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  switch (style & 0xF0) {
+    case MB_ICONHAND: icon = QMessageBox::Critical; break;
+    case MB_ICONQUESTION: icon = QMessageBox::Question; break;
+    case MB_ICONWARNING: icon = QMessageBox::Warning; break;
+    case MB_ICONINFORMATION: icon = QMessageBox::Information; break;
+    default: break;
+  }
+  const bool yesNo = (style & 0x0F) == MB_YESNO;
+  QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
+                  yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
+                  static_cast<QWidget*>(owner));
+  // Without an owner the box is application-modal, as an ownerless box is on the desktop.
+  box.setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
+  const int answer = box.exec();
+  if (answer == QMessageBox::Yes) return IDYES;
+  if (answer == QMessageBox::No) return IDNO;
+  return IDOK;
+}
+
+void QtUserSeams::MessageBeep(unsigned) { QApplication::beep(); }
+
+bool QtUserSeams::ShellOpen(const std::string& target) {
+  return QDesktopServices::openUrl(QUrl(QString::fromStdString(target), QUrl::TolerantMode));
+}

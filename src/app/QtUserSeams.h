@@ -1,0 +1,12 @@
+// Message boxes, beeps and the shell's "open" through Qt. Owners are QWidget pointers.
+#pragma once
+
+#include "midi/UserSeams.h"
+
+class QtUserSeams final : public UserSeams {
+ public:
+  int MessageBox(OwnerWindow owner, const std::string& text, const std::string& caption,
+                 unsigned style) override;
+  void MessageBeep(unsigned type) override;
+  bool ShellOpen(const std::string& target) override;
+};

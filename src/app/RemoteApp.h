@@ -1,0 +1,41 @@
+// The application object: brings the program up in a fixed order, runs the front panel
+// as a modal dialog for the whole run, and takes everything down again in a fixed order
+// when the panel ends. It also handles the five commands of the panel's menu.
+#pragma once
+
+#include <memory>
+
+#include "ui/CommandRouting.h"
+
+class MidiServices;
+class UiPosterFactory;
+class CPanelDlg;
+
+class CRemoteApp final : public CCmdTarget {
+ public:
+  CRemoteApp();
+  ~CRemoteApp() override;
+
+  // The device services and poster factory the engine runs on (not owned). Without
+  // them InitInstance uses the platform's MIDI transports and the Qt event loop.
+  void UseMidiServices(MidiServices* services, UiPosterFactory* posters);
+
+  // Runs the whole program; returns false always (there is no loop of its own after it).
+  bool InitInstance();
+
+  bool OnCmdMsg(unsigned id) override;
+  void OnPreferences();
+  void OnExit();
+  void OnWebsite();
+  void OnCheckForUpdates();
+  void OnAbout();
+
+  // The main window while the panel runs, else null.
+  CPanelDlg* m_pMainWnd = nullptr;
+
+ private:
+  MidiServices* m_services = nullptr;
+  UiPosterFactory* m_posters = nullptr;
+};
+
+extern CRemoteApp theApp;

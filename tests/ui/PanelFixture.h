@@ -1,0 +1,74 @@
+// A front panel on the offscreen platform with the fake device, a hand-pumped engine
+// queue, recorded boxes and a settings holder on the private test profile.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <memory>
+#include <vector>
+
+#include "FakeMidiServices.h"
+#include "ManualUiQueue.h"
+#include "RecordingSeams.h"
+#include "app/PrefsDlg.h"
+#include "midi/MidiXmit.h"
+#include "midi/OutputStream.h"
+#include "remote/KeyTable.h"
+#include "remote/RemoteKeyMsg.h"
+#include "ui/PanelDlg.h"
+
+class PanelFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(StreamLibInit(&fake, &ui), 1);
+    prefs = std::make_unique<CPrefsDlg>();
+    SetPrefsDlg(prefs.get());
+    g_pMidiXmit = new CMidiXmit();
+    panel = std::make_unique<CPanelDlg>();
+    panel->OnInitDialog();
+    panel->show();
+    panel->activateWindow();
+    QApplication::processEvents();
+  }
+  void TearDown() override {
+    panel.reset();
+    delete g_pMidiXmit;
+    g_pMidiXmit = nullptr;
+    SetPrefsDlg(nullptr);
+    prefs.reset();
+    EXPECT_EQ(StreamLibExit(), 1);
+    for (const auto& violation : fake.Violations()) ADD_FAILURE() << violation;
+  }
+
+  // The bytes a key sends, built without a port.
+  static std::vector<std::uint8_t> Expected(const KeyRow& row) {
+    CMidiXmit* port = g_pMidiXmit;
+    g_pMidiXmit = nullptr;
+    std::vector<std::uint8_t> bytes;
+    if (row.keyCode.empty()) {
+      const CRemoteKeyMsg message;
+      bytes.assign(message.Data(), message.Data() + message.Length());
+    } else {
+      const CRemoteKeyMsg message(row.keyCode[0], row.keyCode[1]);
+      bytes.assign(message.Data(), message.Data() + message.Length());
+    }
+    g_pMidiXmit = port;
+    return bytes;
+  }
+  static std::vector<std::uint8_t> Expected(const char* name) { return Expected(*FindKeyByName(name)); }
+
+  // Everything sent so far, after the engine's posts have been dispatched.
+  std::vector<std::vector<std::uint8_t>> Sent() {
+    ui.Pump();
+    return fake.LongMessages();
+  }
+  QPushButton* Button(unsigned id) const { return qobject_cast<QPushButton*>(panel->Control(id)); }
+
+  FakeMidiServices fake;
+  ManualUiQueue ui;
+  RecordingSeams seams;
+  std::unique_ptr<CPrefsDlg> prefs;
+  std::unique_ptr<CPanelDlg> panel;
+};
