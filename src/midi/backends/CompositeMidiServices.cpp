@@ -1,0 +1,146 @@
+#include "midi/backends/CompositeMidiServices.h"
+
+namespace {
+
+// The handle the engine holds: which backend serves the device, and the engine's
+// callback, which the backend's callbacks are passed on to under this handle.
+struct CompositeDevice final : MidiOutDevice {
+  MidiServices* backend = nullptr;
+  HMIDIOUT inner = nullptr;
+  MidiOutCallback callback = nullptr;
+  std::uintptr_t instance = 0;
+};
+
+void PassOn(HMIDIOUT, unsigned message, std::uintptr_t instance, std::uintptr_t param1,
+            std::uintptr_t param2) {
+  auto* device = reinterpret_cast<CompositeDevice*>(instance);
+  device->callback(device, message, device->instance, param1, param2);
+}
+
+CompositeDevice* AsComposite(HMIDIOUT device) { return static_cast<CompositeDevice*>(device); }
+
+}  // namespace
+
+void CompositeMidiServices::Add(std::unique_ptr<MidiServices> backend,
+                                std::function<bool()> virtualPortAvailable) {
+  m_backends.push_back({std::move(backend), std::move(virtualPortAvailable), 0, 0});
+  m_countedOut = m_countedIn = false;
+}
+
+unsigned CompositeMidiServices::OutDeviceCount() {
+  unsigned total = 0;
+  for (Backend& backend : m_backends) total += backend.outCount = backend.services->OutDeviceCount();
+  m_countedOut = true;
+  return total;
+}
+
+unsigned CompositeMidiServices::InDeviceCount() {
+  unsigned total = 0;
+  for (Backend& backend : m_backends) total += backend.inCount = backend.services->InDeviceCount();
+  m_countedIn = true;
+  return total;
+}
+
+CompositeMidiServices::Backend* CompositeMidiServices::Locate(unsigned device, bool output,
+                                                              unsigned& local) {
+  if (output ? !m_countedOut : !m_countedIn) {
+    if (output) {
+      OutDeviceCount();
+    } else {
+      InDeviceCount();
+    }
+  }
+  for (Backend& backend : m_backends) {
+    const unsigned count = output ? backend.outCount : backend.inCount;
+    if (device < count) {
+      local = device;
+      return &backend;
+    }
+    device -= count;
+  }
+  return nullptr;
+}
+
+bool CompositeMidiServices::OutDeviceName(unsigned device, std::string& name) {
+  unsigned local = 0;
+  Backend* backend = Locate(device, true, local);
+  return backend && backend->services->OutDeviceName(local, name);
+}
+
+bool CompositeMidiServices::InDeviceName(unsigned device, std::string& name) {
+  unsigned local = 0;
+  Backend* backend = Locate(device, false, local);
+  return backend && backend->services->InDeviceName(local, name);
+}
+
+MMRESULT CompositeMidiServices::Open(HMIDIOUT* device, std::uint32_t deviceId,
+                                     MidiOutCallback callback, std::uintptr_t instance) {
+  if (!device) return MMSYSERR_INVALPARAM;
+  *device = nullptr;
+  if (!callback) return MMSYSERR_INVALPARAM;
+  Backend* backend = nullptr;
+  unsigned local = MIDI_MAPPER;
+  if (deviceId == MIDI_MAPPER) {
+    for (Backend& candidate : m_backends) {
+      if (!candidate.virtualPortAvailable || candidate.virtualPortAvailable()) {
+        backend = &candidate;
+        break;
+      }
+    }
+    if (!backend) return MIDIERR_NODEVICE;
+  } else {
+    backend = Locate(deviceId, true, local);
+    if (!backend) return MMSYSERR_BADDEVICEID;
+  }
+  auto opened = std::make_unique<CompositeDevice>();
+  opened->backend = backend->services.get();
+  opened->callback = callback;
+  opened->instance = instance;
+  const MMRESULT result = backend->services->Open(&opened->inner, local, &PassOn,
+                                                  reinterpret_cast<std::uintptr_t>(opened.get()));
+  if (result != 0) return result;
+  *device = opened.release();
+  return 0;
+}
+
+MMRESULT CompositeMidiServices::PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) {
+  if (!device) return MMSYSERR_INVALHANDLE;
+  return AsComposite(device)->backend->PrepareHeader(AsComposite(device)->inner, header, size);
+}
+
+MMRESULT CompositeMidiServices::UnprepareHeader(HMIDIOUT device, MidiHeader* header,
+                                                unsigned size) {
+  if (!device) return MMSYSERR_INVALHANDLE;
+  return AsComposite(device)->backend->UnprepareHeader(AsComposite(device)->inner, header, size);
+}
+
+MMRESULT CompositeMidiServices::ShortMsg(HMIDIOUT device, std::uint32_t message) {
+  if (!device) return MMSYSERR_INVALHANDLE;
+  return AsComposite(device)->backend->ShortMsg(AsComposite(device)->inner, message);
+}
+
+MMRESULT CompositeMidiServices::LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) {
+  if (!device) return MMSYSERR_INVALHANDLE;
+  return AsComposite(device)->backend->LongMsg(AsComposite(device)->inner, header, size);
+}
+
+MMRESULT CompositeMidiServices::Reset(HMIDIOUT device) {
+  if (!device) return MMSYSERR_INVALHANDLE;
+  return AsComposite(device)->backend->Reset(AsComposite(device)->inner);
+}
+
+MMRESULT CompositeMidiServices::Close(HMIDIOUT device) {
+  if (!device) return MMSYSERR_INVALHANDLE;
+  std::unique_ptr<CompositeDevice> closing(AsComposite(device));
+  return closing->backend->Close(closing->inner);
+}
+
+std::string CompositeMidiServices::ErrorText(MMRESULT result) {
+  const std::string standard = StandardMidiErrorText(result);
+  if (result < kBackendErrorBase) return standard;
+  for (Backend& backend : m_backends) {
+    std::string text = backend.services->ErrorText(result);
+    if (text != standard) return text;
+  }
+  return standard;
+}

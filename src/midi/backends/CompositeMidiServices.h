@@ -1,0 +1,51 @@
+// One device list over several backends: device numbers run over the first backend's
+// devices, then the next one's, in the order the backends were added. MIDI_MAPPER goes to
+// the first backend whose virtual port is available. Handles and callbacks are the
+// composite's own, so the engine never sees which backend serves a device.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "midi/MidiServices.h"
+
+class CompositeMidiServices final : public MidiServices {
+ public:
+  // virtualPortAvailable: whether this backend can open MIDI_MAPPER right now; null means
+  // always.
+  void Add(std::unique_ptr<MidiServices> backend, std::function<bool()> virtualPortAvailable = {});
+
+  // A fresh look at every backend.
+  unsigned OutDeviceCount() override;
+  // Numbers as of the last count (one is taken first if there was none).
+  bool OutDeviceName(unsigned device, std::string& name) override;
+  unsigned InDeviceCount() override;
+  bool InDeviceName(unsigned device, std::string& name) override;
+
+  MMRESULT Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOutCallback callback,
+                std::uintptr_t instance) override;
+  MMRESULT PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override;
+  MMRESULT UnprepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override;
+  MMRESULT ShortMsg(HMIDIOUT device, std::uint32_t message) override;
+  MMRESULT LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) override;
+  MMRESULT Reset(HMIDIOUT device) override;
+  MMRESULT Close(HMIDIOUT device) override;
+  // A backend's own code gets that backend's text.
+  std::string ErrorText(MMRESULT result) override;
+
+ private:
+  struct Backend {
+    std::unique_ptr<MidiServices> services;
+    std::function<bool()> virtualPortAvailable;
+    unsigned outCount = 0;
+    unsigned inCount = 0;
+  };
+  // Finds the backend and its own number for a composite number.
+  Backend* Locate(unsigned device, bool output, unsigned& local);
+
+  std::vector<Backend> m_backends;
+  bool m_countedOut = false;
+  bool m_countedIn = false;
+};

@@ -1,0 +1,19 @@
+#include "midi/backends/MidiBackends.h"
+
+#include "midi/backends/CompositeMidiServices.h"
+
+#if defined(__linux__)
+#include "midi/backends/alsa/AlsaMidiServices.h"
+#include "midi/backends/jack/JackMidiServices.h"
+#endif
+
+std::unique_ptr<MidiServices> CreateMidiServices() {
+  auto composite = std::make_unique<CompositeMidiServices>();
+#if defined(__linux__)
+  auto alsa = std::make_unique<AlsaMidiServices>();
+  AlsaMidiServices* alsaServices = alsa.get();
+  composite->Add(std::move(alsa), [alsaServices] { return alsaServices->HasSequencer(); });
+  composite->Add(std::make_unique<JackMidiServices>());
+#endif
+  return composite;
+}

@@ -1,0 +1,76 @@
+// MIDI output over a JACK server. Output devices are the MIDI input ports of the other
+// clients of the server, named "client:port"; input devices are their MIDI output ports.
+// Opening a device starts a client named "Quillmark" (never a server) with one MIDI
+// output port connected to the chosen port; MIDI_MAPPER opens the port "Quillmark"
+// unconnected, for any other program to connect to.
+//
+// Long and short messages reach the process callback through a lock-free ring. A long
+// message completes (MOM_DONE) only after the process callback has written it into the
+// port buffer; one that does not fit this cycle waits for the next. Completions are
+// delivered from a notifier thread of the device, never from the realtime thread, since
+// the engine's callback takes a lock the user-interface thread holds while sending.
+//
+// When the server stops, every later call of the device fails with kJackServerGone, and
+// the headers the device still held come back within one notifier tick.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "midi/MidiServices.h"
+
+// Result codes of this backend.
+inline constexpr MMRESULT kJackServerGone = kBackendErrorBase + 0x01;
+inline constexpr MMRESULT kJackClientFailed = kBackendErrorBase + 0x02;
+inline constexpr MMRESULT kJackPortFailed = kBackendErrorBase + 0x03;
+inline constexpr MMRESULT kJackConnectFailed = kBackendErrorBase + 0x04;
+inline constexpr MMRESULT kJackEventTooLarge = kBackendErrorBase + 0x05;
+inline constexpr MMRESULT kJackStuck = kBackendErrorBase + 0x06;
+
+// Slots of the ring between the caller and the process callback. Larger than the engine's
+// pool (81 buffers), so a LongMsg never finds it full in practice.
+inline constexpr std::size_t kJackRingSlots = 256;
+
+class JackMidiServices final : public MidiServices {
+ public:
+  JackMidiServices();
+  ~JackMidiServices() override;
+
+  // Counts take a fresh look at the server; names come from the last look (taken first
+  // if there was none). Without a server both lists are empty.
+  unsigned OutDeviceCount() override;
+  bool OutDeviceName(unsigned device, std::string& name) override;
+  unsigned InDeviceCount() override;
+  bool InDeviceName(unsigned device, std::string& name) override;
+
+  // Errors: MMSYSERR_BADDEVICEID for a number outside the last look, kJackServerGone when
+  // no server runs, kJackClientFailed, kJackPortFailed, kJackConnectFailed.
+  MMRESULT Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOutCallback callback,
+                std::uintptr_t instance) override;
+  MMRESULT PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override;
+  MMRESULT UnprepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override;
+  // MIDIERR_NOTREADY when the ring is full, kJackServerGone after the server stopped.
+  MMRESULT ShortMsg(HMIDIOUT device, std::uint32_t message) override;
+  MMRESULT LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) override;
+  // Drops what has not been written yet and returns every held header; bounded.
+  MMRESULT Reset(HMIDIOUT device) override;
+  // Deactivates and closes the client first, then returns every held header, then
+  // MOM_CLOSE. Bounded.
+  MMRESULT Close(HMIDIOUT device) override;
+  std::string ErrorText(MMRESULT result) override;
+
+ private:
+  struct Snapshot {
+    std::vector<std::string> outputs;  // ports we can send to
+    std::vector<std::string> inputs;   // ports that send
+  };
+  Snapshot Look();
+
+  std::mutex m_mutex;
+  Snapshot m_snapshot;
+  bool m_looked = false;
+  std::set<std::string> m_ownClients;  // client names of our open devices
+};

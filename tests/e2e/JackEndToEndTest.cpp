@@ -1,0 +1,169 @@
+// A key press travels the whole way: remote-key message, transmit port, engine, the
+// platform's device services and a JACK server with the dummy driver, to a capture client
+// that compares the bytes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "JackTestKit.h"
+#include "ManualUiQueue.h"
+#include "RecordingSeams.h"
+#include "TestSettings.h"
+#include "midi/MidiXmit.h"
+#include "midi/OutputStream.h"
+#include "midi/backends/MidiBackends.h"
+#include "midi/backends/jack/JackMidiServices.h"
+#include "remote/KeyTable.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+// Bounds for things that take milliseconds on an idle machine. A slow machine only makes
+// the tests slower; they fail only when a bound is missed by far.
+constexpr auto kArrivalBound = 30s;
+
+const Bytes kEntMessage = {
+    0xF0, 0x1C, 0x60, 0x00, 0x00, 0x3A, 0x30, 0x31, 0x37, 0x43, 0x30, 0x30, 0x30, 0x30,
+    0x30, 0x43, 0x37, 0x37, 0x3A, 0x30, 0x31, 0x37, 0x43, 0x30, 0x31, 0x30, 0x30, 0x30,
+    0x30, 0x38, 0x32, 0x3A, 0x30, 0x32, 0x36, 0x38, 0x41, 0x45, 0x30, 0x30, 0x37, 0x43,
+    0x30, 0x30, 0x36, 0x43, 0x7C, 0x46, 0x45, 0x41, 0x34, 0x35, 0x45, 0xF7};
+
+class JackEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    ASSERT_TRUE(capture.Open(error)) << error;
+    services = CreateMidiServices();
+    ASSERT_EQ(StreamLibInit(services.get(), &ui), 1);
+    engineStarted = true;
+    ASSERT_TRUE(ChooseCapturePort());
+    g_pMidiXmit = &port;
+  }
+  void TearDown() override {
+    g_pMidiXmit = nullptr;
+    port.ReleasePort();
+    if (engineStarted) StreamLibExit();
+    capture.Close();
+    server.Stop();
+  }
+
+  // Points the settings at the capture port, by name, in the current device list.
+  bool ChooseCapturePort() {
+    const unsigned count = services->OutDeviceCount();
+    for (unsigned device = 0; device < count; ++device) {
+      std::string name;
+      if (services->OutDeviceName(device, name) && name == capture.PortName()) {
+        settings.midiOutDevice = static_cast<std::int32_t>(device);
+        return true;
+      }
+    }
+    ADD_FAILURE() << "the capture port " << capture.PortName() << " is not in the device list";
+    return false;
+  }
+
+  // Dispatches the UI queue until the condition holds or the bound passes.
+  bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    for (;;) {
+      ui.Pump();
+      if (done()) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(200us);
+    }
+  }
+
+  bool ArrivedCount(std::size_t count) {
+    return PumpUntil([&] { return capture.Collect() >= count; }, kArrivalBound);
+  }
+
+  // Sends the key, pumping while the engine refuses it because four buffers are away.
+  bool SendAccepted(const KeyRow& row) {
+    return PumpUntil([&] { return SendKey(row) == 1; }, kArrivalBound);
+  }
+
+  std::vector<Bytes> Captured() {
+    std::vector<Bytes> messages;
+    for (const auto& event : capture.Events()) messages.push_back(event.bytes);
+    return messages;
+  }
+
+  JackTestServer server;
+  JackCapture capture;
+  std::unique_ptr<MidiServices> services;
+  ManualUiQueue ui;
+  RecordingSeams seams;
+  TestSettings settings;
+  CMidiXmit port;
+  bool engineStarted = false;
+};
+
+TEST_F(JackEndToEndTest, EntKeyArrivesByteForByte) {
+  ASSERT_EQ(KeyMessageBytes("ent"), kEntMessage);
+  ASSERT_EQ(SendKey(*FindKeyByName("ent")), 1);
+  ASSERT_TRUE(ArrivedCount(1));
+  EXPECT_EQ(Captured(), std::vector<Bytes>{kEntMessage});
+  EXPECT_TRUE(seams.Boxes().empty());
+}
+
+TEST_F(JackEndToEndTest, ThousandKeysArriveCompleteAndInOrder) {
+  constexpr std::size_t kKeys = 1000;
+  std::vector<Bytes> expected;
+  for (std::size_t i = 0; i < kKeys; ++i) {
+    const KeyRow& row = kKeyTable[i % kKeyTable.size()];
+    expected.push_back(KeyMessageBytes(std::string(row.name).c_str()));
+    ASSERT_TRUE(SendAccepted(row)) << "key " << i << " was never accepted";
+    capture.Collect();
+  }
+  ASSERT_TRUE(ArrivedCount(kKeys)) << capture.Events().size() << " of " << kKeys << " arrived";
+  EXPECT_EQ(capture.Overflows(), 0u);
+  const std::vector<Bytes> captured = Captured();
+  ASSERT_EQ(captured.size(), kKeys);
+  for (std::size_t i = 0; i < kKeys; ++i) ASSERT_EQ(captured[i], expected[i]) << "message " << i;
+  EXPECT_TRUE(seams.Boxes().empty());
+  EXPECT_TRUE(seams.Beeps().empty());
+}
+
+TEST_F(JackEndToEndTest, StoppedServerFailsSendsAndARestartedOneTakesThemAgain) {
+  const KeyRow& ent = *FindKeyByName("ent");
+  ASSERT_EQ(SendKey(ent), 1);
+  ASSERT_TRUE(ArrivedCount(1));
+
+  server.Kill();
+  // libjack cannot close a client of a dead server once a new one of that name runs; the
+  // backend closes its own at once, the capture is ours to close.
+  capture.Close();
+  // The first sends after the crash may still be accepted; the engine reports the
+  // device's failure at the next put. Every send returns at once either way.
+  const bool reported = PumpUntil(
+      [&] {
+        SendKey(ent);
+        return !seams.Boxes().empty();
+      },
+      kArrivalBound);
+  ASSERT_TRUE(reported) << "no send failed after the server was killed";
+  const RecordingSeams::Box box = seams.Boxes().front();
+  EXPECT_EQ(box.caption, "MIDI Device Error");
+  EXPECT_EQ(box.text, "Error: " + services->ErrorText(kJackServerGone) +
+                          "\nError location: MidiXmit (85)\n");
+  EXPECT_EQ(SendKey(ent), 0) << "a dead device must keep failing";
+
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  ASSERT_TRUE(capture.Open(error)) << error;
+  capture.ClearEvents();
+  // The port still holds the device of the dead server until this release.
+  port.ReleasePort();
+  ASSERT_TRUE(ChooseCapturePort());
+  const std::size_t boxesBefore = seams.Boxes().size();
+  ASSERT_EQ(SendKey(ent), 1);
+  ASSERT_TRUE(ArrivedCount(1));
+  EXPECT_EQ(Captured(), std::vector<Bytes>{kEntMessage});
+  EXPECT_EQ(seams.Boxes().size(), boxesBefore);
+}
+
+}  // namespace
