@@ -159,6 +159,9 @@ std::uint32_t VersionCheckThread(const WorkerJob& job) {
   if (!LookUpFirstIPv4(job.hostname, address)) {
     return AbortVersionCheck(job, kLookupFailed, MB_ICONERROR, 0);
   }
+  // A lookup cannot be interrupted; a check stopped meanwhile ends here, before it makes
+  // a socket.
+  if (check.Superseded()) return AbortVersionCheck(job, nullptr, MB_ICONERROR, 0);
   sockaddr_in server{};
   server.sin_family = AF_INET;
   server.sin_port = htons(job.port);
@@ -176,7 +179,8 @@ std::uint32_t VersionCheckThread(const WorkerJob& job) {
     return AbortWithError(job, kSocketCreation, errno);
   }
   const int fd = socket.Get();
-  if (!check.AdoptSocket(std::move(socket))) return AbortVersionCheck(job, nullptr, MB_ICONERROR, 0);
+  if (!check.AdoptSocket(std::move(socket)))
+    return AbortVersionCheck(job, nullptr, MB_ICONERROR, 0);
 
   if (const int error = ConnectUnlessStopped(fd, check.StopFd(), server); error != 0) {
     return AbortWithError(job, kConnection, error);
@@ -198,7 +202,8 @@ std::uint32_t VersionCheckThread(const WorkerJob& job) {
 
   std::string remote;
   const ReplyLineReader::Result read = reader.ReadFirstLine(remote);
-  if (read == ReplyLineReader::Result::kFailed) return AbortVersionCheck(job, nullptr, MB_ICONERROR, 0);
+  if (read == ReplyLineReader::Result::kFailed)
+    return AbortVersionCheck(job, nullptr, MB_ICONERROR, 0);
   if (read == ReplyLineReader::Result::kTooLong || !IsVersionText(remote)) {
     const std::string text = FormatVersionText(kServerReturned, remote);
     return AbortVersionCheck(job, text.c_str(), MB_ICONERROR, 0);
@@ -234,8 +239,8 @@ void VersionCheck::WorkerThread::Release(bool ended) {
   }
 }
 
-VersionCheck::VersionCheck(VersionCheckInputs& inputs, UiThreadInvoker& invoker,
-                           WaitCursor& cursor, std::uint16_t port)
+VersionCheck::VersionCheck(VersionCheckInputs& inputs, UiThreadInvoker& invoker, WaitCursor& cursor,
+                           std::uint16_t port)
     : m_inputs(inputs), m_invoker(invoker), m_cursor(cursor), m_port(port) {}
 
 VersionCheck::~VersionCheck() { Shutdown(); }
@@ -290,7 +295,7 @@ VersionCheck::PreviousWorker VersionCheck::StopPreviousWorker() {
   if (m_checkDone && !m_checkDone->WaitForEnd(Clock::now() + kPreviousWorkerGrace)) {
     m_checkDone->Supersede();
     previous = m_checkDone->WaitForEnd(Clock::now() + kStopWait) ? PreviousWorker::kStopped
-                                                                  : PreviousWorker::kAbandoned;
+                                                                 : PreviousWorker::kAbandoned;
   }
   ReleaseVersionCheck();
   return previous;

@@ -19,7 +19,7 @@ class VersionCheck {
   // How the last OnCheckForUpdates dealt with a worker of an earlier check.
   enum class PreviousWorker {
     kNone,       // no earlier check was left
-    kEnded,      // it ended within the 50 ms it is given
+    kEnded,      // it had ended, or ended within the 50 ms it is given
     kStopped,    // it was stopped and ended before the new check began
     kAbandoned,  // it was stopped but had not ended in time; it ends on its own, silently
   };

@@ -108,8 +108,8 @@ void LoopbackServer::Serve(UniqueFd connection, Script script) {
     case Action::kReply: {
       std::size_t sent = 0;
       while (sent < script.reply.size()) {
-        const ssize_t n = ::send(fd, script.reply.data() + sent, script.reply.size() - sent,
-                                 MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd, script.reply.data() + sent, script.reply.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) break;
         sent += static_cast<std::size_t>(n);
       }

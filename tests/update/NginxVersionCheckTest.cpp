@@ -2,14 +2,13 @@
 // started with a private configuration on 127.0.0.1 port 80, answering the one-line
 // request with the bare version file.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -53,6 +52,35 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
+// Foreground, one process, and every path it writes inside `dir`, so that it needs
+// nothing of the system's own nginx set-up.
+std::string NginxConfig(const std::string& dir) {
+  std::string config = R"(daemon off;
+master_process off;
+worker_processes 1;
+pid @/nginx.pid;
+error_log @/logs/error.log;
+events { worker_connections 16; }
+http {
+  access_log @/logs/access.log;
+  client_body_temp_path @/temp/body;
+  proxy_temp_path @/temp/proxy;
+  fastcgi_temp_path @/temp/fastcgi;
+  uwsgi_temp_path @/temp/uwsgi;
+  scgi_temp_path @/temp/scgi;
+  server {
+    listen 127.0.0.1:80;
+    root @/root;
+  }
+}
+)";
+  for (std::size_t at = config.find('@'); at != std::string::npos; at = config.find('@', at)) {
+    config.replace(at, 1, dir);
+    at += dir.size();
+  }
+  return config;
+}
+
 // One nginx in the foreground, single process, everything it writes inside a temporary
 // folder. Stopped with a bounded wait, then killed; the folder is removed.
 class NginxServer {
@@ -68,25 +96,7 @@ class NginxServer {
     fs::create_directories(m_dir / "temp");
     fs::create_directories(Root());
     const std::string dir = m_dir.string();
-    std::ofstream(m_dir / "nginx.conf")
-        << "daemon off;\n"
-           "master_process off;\n"
-           "worker_processes 1;\n"
-           "pid " << dir << "/nginx.pid;\n"
-           "error_log " << dir << "/logs/error.log;\n"
-           "events { worker_connections 16; }\n"
-           "http {\n"
-           "  access_log " << dir << "/logs/access.log;\n"
-           "  client_body_temp_path " << dir << "/temp/body;\n"
-           "  proxy_temp_path " << dir << "/temp/proxy;\n"
-           "  fastcgi_temp_path " << dir << "/temp/fastcgi;\n"
-           "  uwsgi_temp_path " << dir << "/temp/uwsgi;\n"
-           "  scgi_temp_path " << dir << "/temp/scgi;\n"
-           "  server {\n"
-           "    listen 127.0.0.1:80;\n"
-           "    root " << Root().string() << ";\n"
-           "  }\n"
-           "}\n";
+    std::ofstream(m_dir / "nginx.conf") << NginxConfig(dir);
 
     const std::string prefix = dir + "/";
     const std::string conf = dir + "/nginx.conf";
@@ -178,18 +188,31 @@ TEST(NginxVersionCheckTest, NginxAnswersTheOneLineRequestAndEachOutcomeShowsItsB
     std::vector<std::string> opened;
   };
   const Case cases[] = {
-      {"same version", "1.0.0.0\n", IDOK, "You have the lastest version of Quillmark (1.0.0.0).",
-       0x40, {}},
-      {"newer release, download", "1.0.0.1\r\n", IDYES,
+      {"same version",
+       "1.0.0.0\n",
+       IDOK,
+       "You have the lastest version of Quillmark (1.0.0.0).",
+       0x40,
+       {}},
+      {"newer release, download",
+       "1.0.0.1\r\n",
+       IDYES,
        "A more recent version (1.0.0.1) of Quillmark is available.\n\nWould you like to "
        "download it now?",
-       0x24, {std::string("http://") + kDefaultDownloadUrl}},
-      {"older release", "1.0\r\n", IDOK,
-       "You have a version of Quillmark that is newer than the general release (1.0).", 0x30,
+       0x24,
+       {std::string("http://") + kDefaultDownloadUrl}},
+      {"older release",
+       "1.0\r\n",
+       IDOK,
+       "You have a version of Quillmark that is newer than the general release (1.0).",
+       0x30,
        {}},
-      {"no version file", nullptr, IDOK,
+      {"no version file",
+       nullptr,
+       IDOK,
        "An error occurred retrieving the current version.\nThe server returned \"<html>\".",
-       0x10, {}},
+       0x10,
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,9 +1,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
@@ -33,8 +32,7 @@ constexpr const char* kMoreRecent1001 =
     "it now?";
 
 std::string ServerReturned(const std::string& line) {
-  return "An error occurred retrieving the current version.\nThe server returned \"" + line +
-         "\".";
+  return "An error occurred retrieving the current version.\nThe server returned \"" + line + "\".";
 }
 
 class VersionCheckTest : public ::testing::Test {
@@ -85,26 +83,59 @@ TEST_F(VersionCheckTest, EachReplyEndsInItsBoxAfterTheExactRequest) {
   };
   const std::string url = "downloads.example.net/qm/get.html";
   const Case cases[] = {
-      {"same version", "1.0.0.0", "1.0.0.0\r\n", {}, url,
-       "You have the lastest version of Quillmark (1.0.0.0).", 0x40, {}},
-      {"newer, yes", "1.0.0.0", "1.0.0.1\r\nmore\r\n", IDYES, url, kMoreRecent1001, 0x24,
+      {"same version",
+       "1.0.0.0",
+       "1.0.0.0\r\n",
+       {},
+       url,
+       "You have the lastest version of Quillmark (1.0.0.0).",
+       0x40,
+       {}},
+      {"newer, yes",
+       "1.0.0.0",
+       "1.0.0.1\r\nmore\r\n",
+       IDYES,
+       url,
+       kMoreRecent1001,
+       0x24,
        {"http://" + url}},
       {"newer, no", "1.0.0.0", "1.0.0.1\r\n", IDNO, url, kMoreRecent1001, 0x24, {}},
-      {"newer, no download URL stored", "1.0.0.0", "1.0.0.1\n", IDYES, std::nullopt,
-       kMoreRecent1001, 0x24, {std::string("http://") + kDefaultDownloadUrl}},
-      {"lexical order", "1.0.0.10", "1.0.0.9\r\n", IDNO, url,
+      {"newer, no download URL stored",
+       "1.0.0.0",
+       "1.0.0.1\n",
+       IDYES,
+       std::nullopt,
+       kMoreRecent1001,
+       0x24,
+       {std::string("http://") + kDefaultDownloadUrl}},
+      {"lexical order",
+       "1.0.0.10",
+       "1.0.0.9\r\n",
+       IDNO,
+       url,
        "A more recent version (1.0.0.9) of Quillmark is available.\n\nWould you like to "
        "download it now?",
-       0x24, {}},
-      {"prefix sorts first", "1.0.0.0", "1.0\r\n", {}, url,
-       "You have a version of Quillmark that is newer than the general release (1.0).", 0x30,
+       0x24,
+       {}},
+      {"prefix sorts first",
+       "1.0.0.0",
+       "1.0\r\n",
+       {},
+       url,
+       "You have a version of Quillmark that is newer than the general release (1.0).",
+       0x30,
        {}},
       {"no version record", "", "1.0.0.0\r\n", {}, url, kNotAvailable, 0x10, {}},
       {"closed without data", "1.0.0.0", "", {}, url, kNotAvailable, 0x10, {}},
-      {"full status line", "1.0.0.0", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n1.0.0.1\r\n",
-       {}, url, ServerReturned("HTTP/1.1 200 OK"), 0x10, {}},
-      {"trailing blank", "1.0.0.0", "1.0.0.1 \r\n", {}, url, ServerReturned("1.0.0.1 "), 0x10,
+      {"full status line",
+       "1.0.0.0",
+       "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n1.0.0.1\r\n",
+       {},
+       url,
+       ServerReturned("HTTP/1.1 200 OK"),
+       0x10,
        {}},
+      {"trailing blank", "1.0.0.0", "1.0.0.1 \r\n", {}, url, ServerReturned("1.0.0.1 "), 0x10, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
