@@ -210,7 +210,8 @@ bool CPanelDlg::OnPanelKey(unsigned nKey, bool bFromKeyboard) {
   if (!row) return false;
   SendKey(*row);
   if (bFromKeyboard) {
-    if (QWidget* button = Control(row->controlId)) button->setFocus(Qt::OtherFocusReason);
+    // As from the keyboard, so the style shows the focus cue.
+    if (QWidget* button = Control(row->controlId)) button->setFocus(Qt::TabFocusReason);
   }
   return true;
 }
