@@ -2,7 +2,9 @@
 
 #include <sstream>
 
+#include "FakeMidiServices.h"
 #include "cli/SendCommand.h"
+#include "midi/MidiXmit.h"
 
 namespace {
 
@@ -47,6 +49,131 @@ TEST(SendCommandTest, BadInputPrintsNothingAndExitsTwo) {
   }
   EXPECT_NE(RunWith({"--print", "enter"}).err.find("unknown key 'enter'"), std::string::npos);
   EXPECT_NE(RunWith({"--id", "128", "ent"}).err.find("128"), std::string::npos);
+}
+
+TEST(ChooseOutputDeviceTest, NumbersThenExactNamesThenOneCaseInsensitiveSubstring) {
+  const std::vector<std::string> names = {"qm-capture:in", "Synth:MIDI In", "synth:midi thru", "in"};
+  struct Case {
+    const char* spec;
+    std::int32_t device;  // -2: refused
+    const char* errorPart;
+  };
+  const std::vector<Case> cases = {
+      {"1", 1, ""},
+      {"-1", -1, ""},                     // the virtual port
+      {"4", -2, "no MIDI output device 4"},
+      {"-2", -2, "no MIDI output device -2"},
+      {"qm-capture:in", 0, ""},
+      {"CAPTURE", 0, ""},
+      {"synth:midi in", 1, ""},
+      {"in", 3, ""},                      // exact beats the substring of four names
+      {"SYNTH", -2, "'Synth:MIDI In' 'synth:midi thru'"},
+      {"piano", -2, "no MIDI output device matches 'piano'"},
+  };
+  for (const Case& c : cases) {
+    std::int32_t device = -2;
+    std::string error;
+    const bool chosen = ChooseOutputDevice(names, c.spec, device, error);
+    EXPECT_EQ(chosen, c.device != -2) << c.spec;
+    if (chosen) {
+      EXPECT_EQ(device, c.device) << c.spec;
+    } else {
+      EXPECT_NE(error.find(c.errorPart), std::string::npos) << c.spec << ": " << error;
+    }
+  }
+}
+
+class SendToDeviceTest : public ::testing::Test {
+ protected:
+  Outcome Run(std::vector<std::string> args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    SendEnvironment environment;
+    environment.services = &fake;
+    environment.storedDevice = [this] { return storedDevice; };
+    environment.completionBound = bound;
+    const int status = RunSendCommand(args, out, err, environment);
+    return {status, out.str(), err.str()};
+  }
+
+  FakeMidiServices fake;
+  std::int32_t storedDevice = 0;
+  std::chrono::milliseconds bound{5000};
+};
+
+TEST_F(SendToDeviceTest, ListNumbersTheOutputDevices) {
+  const Outcome run = Run({"--list"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "0\tFake Out A\n1\tFake Out B\n");
+}
+
+TEST_F(SendToDeviceTest, KeysReachTheChosenDeviceInOrder) {
+  fake.completion = FakeMidiServices::Completion::OtherThread;
+  const std::vector<std::pair<std::vector<std::string>, std::uint32_t>> cases = {
+      {{"--device", "out b", "ent", "reset"}, 1},
+      {{"--device", "0", "ent", "reset"}, 0},
+      {{"ent", "reset"}, 1},  // the stored device
+  };
+  storedDevice = 1;
+  for (const auto& [args, device] : cases) {
+    const std::size_t before = fake.LongMessages().size();
+    const Outcome run = Run(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(fake.LastOpenedDevice(), device);
+    const auto messages = fake.LongMessages();
+    ASSERT_EQ(messages.size(), before + 2);
+    EXPECT_EQ(messages[before].size(), 54u);
+    EXPECT_EQ(messages[before].back(), 0xF7);
+    EXPECT_EQ(messages[before + 1].size(), 13u);
+    EXPECT_EQ(fake.OpenDevices(), 0) << "the port is released before the command ends";
+  }
+  EXPECT_TRUE(fake.Violations().empty());
+}
+
+TEST_F(SendToDeviceTest, MoreKeysThanBuffersInFlightAllGoOut) {
+  fake.completion = FakeMidiServices::Completion::OtherThread;
+  std::vector<std::string> args;
+  for (int i = 0; i < 12; ++i) args.push_back(i % 2 ? "up" : "down");
+  const Outcome run = Run(args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(fake.LongMessages().size(), 12u);
+}
+
+TEST_F(SendToDeviceTest, DeviceFailuresExitOneWithTheDevicesText) {
+  struct Case {
+    const char* what;
+    MMRESULT openResult;
+    MMRESULT longMsgResult;
+    FakeMidiServices::Completion completion;
+    std::string errorPart;
+  };
+  const std::vector<Case> cases = {
+      {"open", MMSYSERR_ALLOCATED, 0, FakeMidiServices::Completion::Immediate,
+       "quillmark-send: Error: " + StandardMidiErrorText(MMSYSERR_ALLOCATED) +
+           "\nError location: MidiXmit (45)\n"},
+      {"long message", 0, MIDIERR_NOTREADY, FakeMidiServices::Completion::Immediate,
+       "quillmark-send: " + StandardMidiErrorText(MIDIERR_NOTREADY) + "\n"},
+      {"no completion", 0, 0, FakeMidiServices::Completion::Held, "did not finish sending 'ent'"},
+  };
+  bound = std::chrono::milliseconds(100);
+  for (const Case& c : cases) {
+    fake.openResult = c.openResult;
+    fake.longMsgResult = c.longMsgResult;
+    fake.completion = c.completion;
+    const Outcome run = Run({"ent", "reset"});
+    EXPECT_EQ(run.status, 1) << c.what;
+    EXPECT_NE(run.err.find(c.errorPart), std::string::npos) << c.what << ": " << run.err;
+    EXPECT_EQ(fake.OpenDevices(), 0) << c.what;
+  }
+}
+
+TEST_F(SendToDeviceTest, UnknownDeviceIsAUsageError) {
+  const Outcome run = Run({"--device", "Fake", "ent"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("matches several"), std::string::npos);
+  for (const std::string& call : fake.Calls()) EXPECT_NE(call.rfind("Open", 0), 0u) << call;
+  EXPECT_EQ(Run({"--device"}).status, 2);
 }
 
 }  // namespace

@@ -1,0 +1,163 @@
+#include "midi/backends/CompositeMidiServices.h"
+
+#include <gtest/gtest.h>
+
+#include "FakeMidiServices.h"
+#include "ManualUiQueue.h"
+#include "midi/MidiXmit.h"
+#include "midi/OutputStream.h"
+#include "midi/backends/jack/JackMidiServices.h"
+
+namespace {
+
+struct Recorded {
+  HMIDIOUT device = nullptr;
+  unsigned message = 0;
+  std::uintptr_t instance = 0;
+  std::uintptr_t param1 = 0;
+};
+std::vector<Recorded> g_recorded;
+
+void Record(HMIDIOUT device, unsigned message, std::uintptr_t instance, std::uintptr_t param1,
+            std::uintptr_t) {
+  g_recorded.push_back({device, message, instance, param1});
+}
+
+class CompositeMidiServicesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_recorded.clear();
+    auto first = std::make_unique<FakeMidiServices>();
+    first->outNames = {"seq A:out 1", "seq A:out 2"};
+    first->inNames = {"seq A:in"};
+    auto second = std::make_unique<FakeMidiServices>();
+    second->outNames = {"jack B:in"};
+    second->inNames = {"jack B:out 1", "jack B:out 2"};
+    alsa = first.get();
+    jack = second.get();
+    composite.Add(std::move(first), [this] { return alsaHasVirtualPort; });
+    composite.Add(std::move(second));
+  }
+
+  CompositeMidiServices composite;
+  FakeMidiServices* alsa = nullptr;
+  FakeMidiServices* jack = nullptr;
+  bool alsaHasVirtualPort = true;
+};
+
+TEST_F(CompositeMidiServicesTest, NumbersRunOverTheFirstBackendThenTheNext) {
+  EXPECT_EQ(composite.OutDeviceCount(), 3u);
+  EXPECT_EQ(composite.InDeviceCount(), 3u);
+  const std::vector<std::pair<unsigned, const char*>> outputs = {
+      {0, "seq A:out 1"}, {1, "seq A:out 2"}, {2, "jack B:in"}};
+  for (const auto& [device, expected] : outputs) {
+    std::string name;
+    ASSERT_TRUE(composite.OutDeviceName(device, name)) << device;
+    EXPECT_EQ(name, expected);
+  }
+  const std::vector<std::pair<unsigned, const char*>> inputs = {
+      {0, "seq A:in"}, {1, "jack B:out 1"}, {2, "jack B:out 2"}};
+  for (const auto& [device, expected] : inputs) {
+    std::string name;
+    ASSERT_TRUE(composite.InDeviceName(device, name)) << device;
+    EXPECT_EQ(name, expected);
+  }
+  std::string name;
+  EXPECT_FALSE(composite.OutDeviceName(3, name));
+  EXPECT_FALSE(composite.InDeviceName(3, name));
+
+  // A backend whose list changed moves the numbers after it at the next count.
+  alsa->outNames.pop_back();
+  EXPECT_EQ(composite.OutDeviceCount(), 2u);
+  ASSERT_TRUE(composite.OutDeviceName(1, name));
+  EXPECT_EQ(name, "jack B:in");
+}
+
+TEST_F(CompositeMidiServicesTest, OpenGoesToTheBackendOfTheNumberWithItsOwnNumber) {
+  const std::vector<std::tuple<std::uint32_t, FakeMidiServices**, std::uint32_t>> cases = {
+      {0, &alsa, 0}, {1, &alsa, 1}, {2, &jack, 0}};
+  composite.OutDeviceCount();
+  for (const auto& [device, backend, local] : cases) {
+    HMIDIOUT handle = nullptr;
+    ASSERT_EQ(composite.Open(&handle, device, &Record, 7), 0u) << device;
+    EXPECT_EQ((*backend)->OpenDevices(), 1) << device;
+    EXPECT_EQ((*backend)->LastOpenedDevice(), local) << device;
+    EXPECT_EQ(composite.Close(handle), 0u);
+    EXPECT_EQ((*backend)->OpenDevices(), 0);
+  }
+  HMIDIOUT handle = nullptr;
+  EXPECT_EQ(composite.Open(&handle, 3, &Record, 7), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(handle, nullptr);
+}
+
+TEST_F(CompositeMidiServicesTest, VirtualPortOpensOnTheFirstBackendThatHasOne) {
+  HMIDIOUT handle = nullptr;
+  ASSERT_EQ(composite.Open(&handle, MIDI_MAPPER, &Record, 1), 0u);
+  EXPECT_EQ(alsa->LastOpenedDevice(), MIDI_MAPPER);
+  EXPECT_EQ(alsa->OpenDevices(), 1);
+  composite.Close(handle);
+
+  alsaHasVirtualPort = false;
+  ASSERT_EQ(composite.Open(&handle, MIDI_MAPPER, &Record, 1), 0u);
+  EXPECT_EQ(jack->LastOpenedDevice(), MIDI_MAPPER);
+  EXPECT_EQ(jack->OpenDevices(), 1);
+  EXPECT_EQ(alsa->OpenDevices(), 0);
+  composite.Close(handle);
+}
+
+TEST_F(CompositeMidiServicesTest, CallbacksCarryTheCompositeHandleAndTheCallersInstance) {
+  composite.OutDeviceCount();
+  HMIDIOUT handle = nullptr;
+  ASSERT_EQ(composite.Open(&handle, 2, &Record, 42), 0u);
+  MidiHeader header;
+  std::uint8_t data[3] = {0xF0, 0x01, 0xF7};
+  header.lpData = data;
+  header.dwBufferLength = 3;
+  ASSERT_EQ(composite.PrepareHeader(handle, &header, kMidiHeaderSize), 0u);
+  ASSERT_EQ(composite.LongMsg(handle, &header, kMidiHeaderSize), 0u);
+  EXPECT_EQ(jack->LongMessages(), (std::vector<std::vector<std::uint8_t>>{{0xF0, 0x01, 0xF7}}));
+  EXPECT_TRUE(alsa->LongMessages().empty());
+  ASSERT_EQ(composite.UnprepareHeader(handle, &header, kMidiHeaderSize), 0u);
+  composite.Close(handle);
+
+  std::vector<unsigned> messages;
+  for (const Recorded& recorded : g_recorded) {
+    messages.push_back(recorded.message);
+    EXPECT_EQ(recorded.device, handle);
+    EXPECT_EQ(recorded.instance, 42u);
+  }
+  ASSERT_EQ(messages, (std::vector<unsigned>{MOM_OPEN, MOM_DONE, MOM_CLOSE}));
+  EXPECT_EQ(g_recorded[1].message, MOM_DONE);
+  EXPECT_EQ(g_recorded[1].param1, reinterpret_cast<std::uintptr_t>(&header));
+}
+
+TEST_F(CompositeMidiServicesTest, TheEngineSendsThroughTheCompositeAndGetsItsBuffersBack) {
+  ManualUiQueue ui;
+  ASSERT_EQ(StreamLibInit(&composite, &ui), 1);
+  OutputStream* stream = nullptr;
+  ASSERT_EQ(OpenOutputStream(&stream, nullptr, 2, nullptr, CMidiXmit::kOpenOptions), 0u);
+  for (std::uint8_t byte : {0xF0, 0x12, 0xF7}) {
+    const MidiEvent event{0, 0xF0u | (static_cast<std::uint32_t>(byte) << 8)};
+    ASSERT_EQ(PutOutputEvent(stream, &event), 0);
+  }
+  ui.Pump();
+  EXPECT_EQ(jack->LongMessages(), (std::vector<std::vector<std::uint8_t>>{{0xF0, 0x12, 0xF7}}));
+  EXPECT_EQ(stream->sysexFree, stream->sysexFreeMax);
+  EXPECT_EQ(CloseOutputStream(&stream), 0u);
+  EXPECT_EQ(StreamLibExit(), 1);
+  EXPECT_TRUE(jack->Violations().empty());
+}
+
+TEST(CompositeErrorTextTest, ABackendsOwnCodeGetsThatBackendsText) {
+  CompositeMidiServices composite;
+  composite.Add(std::make_unique<FakeMidiServices>());
+  auto jack = std::make_unique<JackMidiServices>();
+  const std::string jackText = jack->ErrorText(kJackServerGone);
+  composite.Add(std::move(jack));
+  EXPECT_EQ(composite.ErrorText(kJackServerGone), jackText);
+  EXPECT_NE(jackText, StandardMidiErrorText(kJackServerGone));
+  EXPECT_EQ(composite.ErrorText(MMSYSERR_ALLOCATED), StandardMidiErrorText(MMSYSERR_ALLOCATED));
+  EXPECT_EQ(composite.ErrorText(kBackendErrorBase + 0x7FF), StandardMidiErrorText(kBackendErrorBase + 0x7FF));
+}
+
+}  // namespace
