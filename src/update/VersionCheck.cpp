@@ -167,6 +167,8 @@ std::uint32_t VersionCheckThread(const WorkerJob& job) {
   server.sin_port = htons(job.port);
   server.sin_addr = address;
 
+  // The stop channel is the one socket service this worker needs besides the kernel:
+  // without it no wait of the worker could be ended from outside.
   if (check.OpenStopChannel() != 0) return AbortVersionCheck(job, kSocketServices, MB_ICONERROR, 0);
 
   UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
