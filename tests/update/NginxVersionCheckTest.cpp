@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -152,7 +153,19 @@ class NginxServer {
     std::ofstream(VersionFile(), std::ios::binary | std::ios::trunc) << content;
   }
   void RemoveVersionFile() { fs::remove(VersionFile()); }
-  std::string AccessLog() const { return ReadFile(m_dir / "logs/access.log"); }
+  // nginx logs a request after it has answered it, so the last line may come a little
+  // after our box: waits up to 5 s for `lines` lines.
+  std::string AccessLog(std::size_t lines) const {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    for (;;) {
+      const std::string log = ReadFile(m_dir / "logs/access.log");
+      if (static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n')) >= lines ||
+          std::chrono::steady_clock::now() > deadline) {
+        return log;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+  }
 
   std::string failure;
 
@@ -239,7 +252,7 @@ TEST(NginxVersionCheckTest, NginxAnswersTheOneLineRequestAndEachOutcomeShowsItsB
 
   // nginx logs a request without a protocol version when it took it as a simple request,
   // which it answers with the bare file.
-  const std::string log = nginx.AccessLog();
+  const std::string log = nginx.AccessLog(std::size(cases));
   EXPECT_NE(log.find("\"GET /~vorlik_/h3/ver_qmk.txt\" 200"), std::string::npos) << log;
   EXPECT_NE(log.find("\"GET /~vorlik_/h3/ver_qmk.txt\" 404"), std::string::npos) << log;
   EXPECT_EQ(log.find("HTTP/"), std::string::npos) << log;
