@@ -5,6 +5,7 @@
 #include "app/BuildConfig.h"
 #include "app/MainWindow.h"
 #include "app/ProfileStore.h"
+#include "app/RecentFileList.h"
 #include "app/VersionRecord.h"
 #include "midi/SettingsAccess.h"
 
@@ -46,13 +47,19 @@ void SetPrefsDlg(CPrefsDlg* pPrefsDlg) {
 
 CPrefsDlg::CPrefsDlg(OwnerWindow pParent)
     : m_pParentWnd(pParent),
+      m_pWindow(nullptr),
       m_pApp(nullptr),
       m_bFirstRun(0),
       m_nMidiInDevice(0),
       m_nMidiOutDevice(0),
       m_bReleaseOnDeactivate(1),
       m_nTargetDeviceId(0),
-      m_nMidiChannel(1) {
+      m_nMidiChannel(1),
+      m_cbMidiOut(nullptr),
+      m_cbMidiIn(nullptr),
+      m_spinChannel(nullptr),
+      m_spinDeviceId(nullptr),
+      m_cbBackground(nullptr) {
   BuildVersionText();
   LoadSettings();
   m_strWebsiteUrl = kWebsiteUrl;

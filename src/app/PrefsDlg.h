@@ -8,11 +8,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "midi/UserSeams.h"
 
 class ProfileStore;
+class CComboBox;
+class CSpinButtonCtrl;
+class CRecentFileList;
+class PrefsWindow;
 
 class CPrefsDlg {
  public:
@@ -39,8 +44,39 @@ class CPrefsDlg {
   // the executable's full path when there is no record.
   void BuildVersionText();
 
+  // The Preferences window. Each showing creates the window anew on this object, owned by
+  // the parent given at construction, else by the main window, else by none (then it is
+  // centred on the screen). Returns IDOK or IDCANCEL; the settings change only through
+  // the window's save exchange and its browse button.
+  int DoModal();
+  // Prepares a new window: a first load, the recent backgrounds read and checked, the
+  // MIDI device lists, the up-down ranges, the second load, centring. Returns true: the
+  // focus goes to the first enabled tab stop.
+  bool OnInitDialog();
+  // Runs the data exchange with the window's own notifications withheld, so the live
+  // clamps never see loaded values. False when a save exchange failed.
+  bool UpdateData(bool bSaveAndValidate = true);
+  // One direction per call: load (settings to controls) or save (controls to settings,
+  // with checks). A failing save has told the user why, put the focus on the control at
+  // fault and returns false; the settings exchanged before the failing step keep their
+  // new values.
+  bool DoDataExchange(bool bSaveAndValidate);
+  // OK and Enter: save exchange, the background into the recent list, the list and the
+  // settings to the profile, then the window closes. A failed exchange keeps it open.
+  void OnOK();
+  // Cancel, Escape and the close box: closes without any exchange or write.
+  void OnCancel();
+  // Live clamps of the channel (1..16) and device ID (0..99) fields after each change by
+  // the user or an up-down control.
+  void OnChannelUpdate();
+  void OnDeviceIdUpdate();
+  // The "..." button: a file-open dialog seeded from m_strBackground; a chosen file
+  // becomes m_strBackground (full path). Either way the background field then shows it.
+  void OnBrowseBackground();
+
  private:
   OwnerWindow m_pParentWnd;
+  PrefsWindow* m_pWindow;  // the window while it is shown, else null
 
  public:
   ProfileStore* m_pApp;      // the profile all reads and writes go to
@@ -56,11 +92,18 @@ class CPrefsDlg {
   std::uint8_t m_nTargetDeviceId;       // "TargetDeviceID", 0..99 when entered here
   std::uint8_t m_nMidiChannel;          // "MIDI Channel", 1..16 when entered here
 
-  // The Preferences window's MIDI lists and up-down controls go here.
+  // The Preferences window's controls: attached by the first data exchange of each
+  // showing, owned by the window, null while no window is shown.
+  CComboBox* m_cbMidiOut;        // 1004
+  CComboBox* m_cbMidiIn;         // 1003
+  CSpinButtonCtrl* m_spinChannel;   // 1002
+  CSpinButtonCtrl* m_spinDeviceId;  // 1006
 
   std::string m_strBackground;  // "Background"; empty: no background
 
-  // The background list and the recent-backgrounds list go here.
+  CComboBox* m_cbBackground;  // 1017
+  // The recent backgrounds, from OnInitDialog until the window closes; null otherwise.
+  std::unique_ptr<CRecentFileList> m_pRecentBackgrounds;
 };
 
 // The settings holder of the run; not owning. Set it with SetPrefsDlg.

@@ -9,6 +9,7 @@
 #include "midi/OutputStream.h"
 #include "midi/UserSeams.h"
 #include "midi/backends/MidiBackends.h"
+#include "ui/AboutDlg.h"
 #include "ui/PanelDlg.h"
 
 CRemoteApp theApp;
@@ -36,9 +37,7 @@ bool CRemoteApp::InitInstance() {
 
   // The profile store is rooted at the company key by default.
   SetPrefsDlg(new CPrefsDlg());
-  if (g_pPrefsDlg->m_bFirstRun) {
-    // The Preferences window comes first on a first run (it arrives with its own issue).
-  }
+  if (g_pPrefsDlg->m_bFirstRun) g_pPrefsDlg->DoModal();
   g_pMidiXmit = new CMidiXmit();
 
   std::optional<CPanelDlg> panel;
@@ -72,6 +71,7 @@ bool CRemoteApp::OnCmdMsg(unsigned id) {
 
 void CRemoteApp::OnPreferences() {
   if (g_pMidiXmit) g_pMidiXmit->ReleasePort();
+  if (g_pPrefsDlg) g_pPrefsDlg->DoModal();
   if (m_pMainWnd) m_pMainWnd->Client()->update();
 }
 
@@ -85,4 +85,7 @@ void CRemoteApp::OnWebsite() {
 
 void CRemoteApp::OnCheckForUpdates() {}
 
-void CRemoteApp::OnAbout() {}
+void CRemoteApp::OnAbout() {
+  CAboutDlg dlgAbout;
+  dlgAbout.DoModal();
+}

@@ -2,11 +2,17 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QScreen>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -65,6 +71,15 @@ std::vector<QWidget*> BuildControls(QWidget* parent, const DialogTemplate& dialo
         if (control.style & ES_CENTER) edit->setAlignment(Qt::AlignCenter);
         edit->setReadOnly(control.style & ES_READONLY);
         edit->setFrame(control.style & WS_BORDER);
+        if (control.style & ES_NUMBER) {
+          // Typing is limited to digits; text set by the program is not checked.
+          edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+        }
+        if (control.style & ES_READONLY) {
+          QPalette face = edit->palette();
+          face.setColor(QPalette::Base, face.color(QPalette::Window));
+          edit->setPalette(face);
+        }
         widget = edit;
         break;
       }
@@ -82,6 +97,7 @@ std::vector<QWidget*> BuildControls(QWidget* parent, const DialogTemplate& dialo
     widget->setObjectName(control.id >= 0 ? QStringLiteral("control%1").arg(control.id)
                                           : QStringLiteral("static%1").arg(statics++));
     widget->setProperty("controlId", control.id);
+    widget->setProperty("controlStyle", control.style);
     widget->setFont(parent->font());
     // A drop-down's template height covers its open list; the closed box is one line high.
     const int height = control.kind == ControlClass::ComboBox ? 12 : control.height;
@@ -98,7 +114,54 @@ std::vector<QWidget*> BuildControls(QWidget* parent, const DialogTemplate& dialo
       if (previousTab) QWidget::setTabOrder(previousTab, widget);
       previousTab = widget;
     }
+    if (control.kind == ControlClass::UpDown && (control.style & UDS_AUTOBUDDY) && !created.empty()) {
+      if (auto* buddy = qobject_cast<QLineEdit*>(created.back())) static_cast<CUpDownCtrl*>(widget)->SetBuddy(buddy);
+    }
     created.push_back(widget);
   }
+  // A static's mnemonic moves the focus to the control that follows it.
+  for (std::size_t i = 0; i < created.size(); ++i) {
+    auto* label = qobject_cast<QLabel*>(created[i]);
+    if (!label || !label->text().contains(QLatin1Char('&'))) continue;
+    for (std::size_t next = i + 1; next < created.size(); ++next) {
+      if (dialog.controls[next].kind != ControlClass::Static) {
+        label->setBuddy(created[next]);
+        break;
+      }
+    }
+  }
   return created;
+}
+
+std::vector<QWidget*> BuildDialog(QDialog* dialog, const DialogTemplate& dialog_template) {
+  dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  dialog->setWindowTitle(QString::fromUtf8(dialog_template.caption));
+  dialog->setFont(DialogFont(dialog_template));
+  const DialogBaseUnits units = BaseUnitsFor(dialog->font());
+  dialog->setFixedSize(units.ToPixels(0, 0, dialog_template.width, dialog_template.height).size());
+  return BuildControls(dialog, dialog_template, units);
+}
+
+void CenterDialog(QWidget* window) {
+  QWidget* owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+  const bool onOwner = owner && owner->isVisible() && !owner->isMinimized();
+  QScreen* screen = onOwner ? owner->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect work = screen->availableGeometry();
+  const QRect around = onOwner ? owner->frameGeometry() : work;
+  const QSize size = window->frameGeometry().size();
+  QPoint topLeft = around.center() - QPoint(size.width() / 2, size.height() / 2);
+  topLeft.setX(std::max(work.left(), std::min(topLeft.x(), work.right() + 1 - size.width())));
+  topLeft.setY(std::max(work.top(), std::min(topLeft.y(), work.bottom() + 1 - size.height())));
+  window->move(topLeft);
+}
+
+void FocusFirstTabStop(const std::vector<QWidget*>& controls) {
+  for (QWidget* control : controls) {
+    if ((control->property("controlStyle").toUInt() & WS_TABSTOP) && control->isEnabled()) {
+      control->setFocus(Qt::TabFocusReason);
+      return;
+    }
+  }
 }

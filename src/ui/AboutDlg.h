@@ -1,0 +1,26 @@
+// The About box: the program's name and version, and the contact line as a mail link
+// whose subject is the version text.
+#pragma once
+
+#include <QDialog>
+#include <vector>
+
+class CAboutDlg final : public QDialog {
+ public:
+  static constexpr int IDD = 100;
+
+  // Without a parent the box sits on the main window, when there is one.
+  explicit CAboutDlg(QWidget* pParent = nullptr);
+
+  // Runs the box modally; returns IDOK or IDCANCEL.
+  int DoModal();
+  // Attaches g_aboutLink to the contact line with the settings holder's mailto link,
+  // shows the version text and centres the box on its owner. Returns true: the focus
+  // goes to the first tab stop, OK.
+  bool OnInitDialog();
+
+  QWidget* Control(int id) const;
+
+ private:
+  std::vector<QWidget*> m_controls;
+};

@@ -1,0 +1,380 @@
+#include "ui/PrefsWindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <array>
+#include <utility>
+#include <vector>
+
+#include "app/BuildConfig.h"
+#include "app/MainWindow.h"
+#include "app/PrefsDlg.h"
+#include "app/ProfileStore.h"
+#include "app/RecentFileList.h"
+#include "midi/MidiServices.h"
+#include "midi/OutputStream.h"
+#include "ui/UpDownCtrl.h"
+
+using namespace dlgstyle;
+
+namespace {
+
+constexpr int IDC_MIDI_CHANNEL = 1001;
+constexpr int IDC_SPIN_CHANNEL = 1002;
+constexpr int IDC_MIDI_IN = 1003;
+constexpr int IDC_MIDI_OUT = 1004;
+constexpr int IDC_DEVICE_ID = 1005;
+constexpr int IDC_SPIN_DEVICE_ID = 1006;
+constexpr int IDC_RELEASE = 1007;
+constexpr int IDC_BACKGROUND = 1017;
+constexpr int IDC_BROWSE = 1019;
+
+constexpr unsigned kChild = WS_CHILD | WS_VISIBLE;
+constexpr unsigned kSpin = UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS;
+
+constexpr std::array<ControlTemplate, 16> kPrefsControls = {{
+    {-1, ControlClass::Static, "&MIDI Channel", 5, 7, 47, 10, kChild | SS_LEFT | WS_GROUP},
+    {IDC_MIDI_CHANNEL, ControlClass::Edit, "", 55, 5, 32, 12,
+     kChild | WS_DISABLED | WS_BORDER | WS_TABSTOP | ES_NUMBER | ES_CENTER},
+    {IDC_SPIN_CHANNEL, ControlClass::UpDown, "Spin1", 89, 5, 9, 13, kChild | WS_DISABLED | WS_TABSTOP | kSpin},
+    {-1, ControlClass::Static, "&Device ID", 115, 7, 47, 10, kChild | SS_LEFT | WS_GROUP},
+    {IDC_DEVICE_ID, ControlClass::Edit, "", 165, 5, 32, 12, kChild | WS_BORDER | WS_TABSTOP | ES_NUMBER | ES_CENTER},
+    {IDC_SPIN_DEVICE_ID, ControlClass::UpDown, "Spin1", 199, 5, 9, 13, kChild | WS_TABSTOP | kSpin},
+    {-1, ControlClass::Static, "MIDI &Input", 5, 20, 40, 8, kChild | SS_LEFT},
+    {IDC_MIDI_IN, ControlClass::ComboBox, "", 5, 30, 100, 133,
+     kChild | WS_DISABLED | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP},
+    {-1, ControlClass::Static, "MIDI &Output", 115, 20, 40, 8, kChild | SS_LEFT},
+    {IDC_MIDI_OUT, ControlClass::ComboBox, "", 115, 30, 100, 128, kChild | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP},
+    {IDC_RELEASE, ControlClass::CheckBox, "&Release MIDI out port when application focus is lost", 5, 51, 179, 10,
+     kChild | BS_AUTOCHECKBOX | WS_TABSTOP},
+    {-1, ControlClass::Static, "&Background Image", 5, 66, 60, 8, kChild | SS_LEFT | WS_GROUP},
+    {IDC_BACKGROUND, ControlClass::ComboBox, "", 5, 75, 190, 72,
+     kChild | CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP},
+    {IDC_BROWSE, ControlClass::PushButton, "&...", 198, 76, 17, 11, kChild | WS_TABSTOP},
+    {IDOK, ControlClass::PushButton, "OK", 225, 5, 45, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
+    {IDCANCEL, ControlClass::PushButton, "Cancel", 225, 22, 45, 14, kChild | WS_TABSTOP},
+}};
+
+constexpr DialogTemplate kPrefsTemplate = {CPrefsDlg::IDD, "Preferences", 10, 66, 275, 92,
+                                           "MS Sans Serif", 8, kPrefsControls};
+
+// The upper and lower limits of the up-down ranges, packed the platform's way.
+constexpr unsigned kChannelRange = 0x00010010;   // 1 to 16
+constexpr unsigned kDeviceIdRange = 0x00000063;  // 0 to 99
+
+// A bound for the device lists, should a transport keep answering.
+constexpr unsigned kMaxListedDevices = 4096;
+
+FileOpenDialogFunction& InstalledFileOpenDialog() {
+  static FileOpenDialogFunction installed;
+  return installed;
+}
+
+std::optional<QString> PlatformFileOpenDialog(const FileOpenRequest& request) {
+  QFileDialog dialog(request.owner, request.title, request.initialDirectory, request.filter);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setDefaultSuffix(request.defaultExtension);
+  if (!request.initialFile.isEmpty()) dialog.selectFile(request.initialFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().front();
+}
+
+QString ToQt(const std::string& path) { return QString::fromLocal8Bit(path); }
+std::string FromQt(const QString& path) { return path.toLocal8Bit().toStdString(); }
+
+// Whether a background path names something whose status can be read and that is not a
+// directory. Wildcards never name a file on the desktop this program was first drawn
+// for, so they count as not found here as well.
+bool IsUsableFile(const std::string& path) {
+  if (path.empty() || path.find_first_of("?*") != std::string::npos) return false;
+  const QFileInfo info(ToQt(path));
+  return info.exists() && !info.isDir();
+}
+
+// An unsigned decimal number of at most 255 with blanks and tabs around it.
+bool ReadByte(const QString& text, std::uint8_t& value) {
+  qsizetype begin = 0;
+  qsizetype end = text.size();
+  const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+  while (begin < end && blank(text.at(begin))) ++begin;
+  while (end > begin && blank(text.at(end - 1))) --end;
+  if (begin == end) return false;
+  unsigned number = 0;
+  for (qsizetype i = begin; i < end; ++i) {
+    const QChar c = text.at(i);
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+    number = number * 10 + static_cast<unsigned>(c.unicode() - u'0');
+    if (number > 255) return false;
+  }
+  value = static_cast<std::uint8_t>(number);
+  return true;
+}
+
+// A field read as a signed decimal integer, leading blanks allowed; text that is not a
+// number, or does not fit 32 bits, reads as 0.
+long long DialogItemInt(const QString& text) {
+  bool ok = false;
+  const int value = text.trimmed().toInt(&ok, 10);
+  return ok ? value : 0;
+}
+
+}  // namespace
+
+// The window of one showing: template 103 built on a dialog, with the control objects
+// the settings holder attaches to.
+class PrefsWindow final : public QDialog {
+ public:
+  PrefsWindow(CPrefsDlg& prefs, QWidget* owner)
+      : QDialog(owner), m_controls(BuildDialog(this, kPrefsTemplate)) {
+    setObjectName(QStringLiteral("preferences"));
+    m_cbMidiOut.emplace(Find<QComboBox>(IDC_MIDI_OUT));
+    m_cbMidiIn.emplace(Find<QComboBox>(IDC_MIDI_IN));
+    m_cbBackground.emplace(Find<QComboBox>(IDC_BACKGROUND));
+    m_spinChannel.emplace(Find<CUpDownCtrl>(IDC_SPIN_CHANNEL));
+    m_spinDeviceId.emplace(Find<CUpDownCtrl>(IDC_SPIN_DEVICE_ID));
+
+    // The framework withholds control notifications while the window's own exchange runs.
+    connect(Edit(IDC_MIDI_CHANNEL), &QLineEdit::textChanged, this, [this, &prefs] {
+      if (!m_bInExchange) prefs.OnChannelUpdate();
+    });
+    connect(Edit(IDC_DEVICE_ID), &QLineEdit::textChanged, this, [this, &prefs] {
+      if (!m_bInExchange) prefs.OnDeviceIdUpdate();
+    });
+    connect(Find<QPushButton>(IDC_BROWSE), &QPushButton::clicked, this, [&prefs] { prefs.OnBrowseBackground(); });
+    connect(Find<QPushButton>(IDOK), &QPushButton::clicked, this, [&prefs] { prefs.OnOK(); });
+    connect(Find<QPushButton>(IDCANCEL), &QPushButton::clicked, this, [&prefs] { prefs.OnCancel(); });
+  }
+
+  template <typename T>
+  T* Find(int id) const {
+    return findChild<T*>(QStringLiteral("control%1").arg(id), Qt::FindDirectChildrenOnly);
+  }
+  QLineEdit* Edit(int id) const { return Find<QLineEdit>(id); }
+  QWidget* Owner() { return this; }
+  const std::vector<QWidget*>& Controls() const { return m_controls; }
+
+  bool m_bInExchange = false;
+  std::optional<CComboBox> m_cbMidiOut;
+  std::optional<CComboBox> m_cbMidiIn;
+  std::optional<CComboBox> m_cbBackground;
+  std::optional<CSpinButtonCtrl> m_spinChannel;
+  std::optional<CSpinButtonCtrl> m_spinDeviceId;
+
+ private:
+  std::vector<QWidget*> m_controls;
+};
+
+const DialogTemplate& PrefsTemplate() { return kPrefsTemplate; }
+
+int CComboBox::AddString(const std::string& text) {
+  m_box->addItem(QString::fromLocal8Bit(text));
+  return m_box->count() - 1;
+}
+
+int CComboBox::GetCount() const { return m_box->count(); }
+
+int CComboBox::GetCurSel() const { return m_box->currentIndex(); }
+
+void CComboBox::SetCurSel(int index) { m_box->setCurrentIndex(index >= 0 && index < m_box->count() ? index : -1); }
+
+std::string CComboBox::GetWindowText() const { return FromQt(m_box->currentText()); }
+
+void CComboBox::SetWindowText(const std::string& text) { m_box->setEditText(ToQt(text)); }
+
+void CSpinButtonCtrl::SetRangePacked(unsigned packed) { m_control->SetRangePacked(packed); }
+
+FileOpenDialogFunction InstallFileOpenDialog(FileOpenDialogFunction function) {
+  return std::exchange(InstalledFileOpenDialog(), std::move(function));
+}
+
+std::optional<QString> RunFileOpenDialog(const FileOpenRequest& request) {
+  const FileOpenDialogFunction& installed = InstalledFileOpenDialog();
+  return installed ? installed(request) : PlatformFileOpenDialog(request);
+}
+
+int CPrefsDlg::DoModal() {
+  auto* owner = static_cast<QWidget*>(m_pParentWnd ? m_pParentWnd : GetMainWindow());
+  PrefsWindow window(*this, owner);
+  m_pWindow = &window;
+  if (OnInitDialog()) FocusFirstTabStop(window.Controls());
+  const int result = window.exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+  m_pRecentBackgrounds.reset();
+  m_cbMidiOut = m_cbMidiIn = m_cbBackground = nullptr;
+  m_spinChannel = m_spinDeviceId = nullptr;
+  m_pWindow = nullptr;
+  return result;
+}
+
+bool CPrefsDlg::OnInitDialog() {
+  UpdateData(false);
+
+  m_pRecentBackgrounds = std::make_unique<CRecentFileList>(0, kRecentBackgroundsSection, "File%d", 10);
+  m_pRecentBackgrounds->ReadList();
+  // Every slot is checked once; a removed slot's successor moves into its place.
+  for (int checked = 0, i = 0; checked < m_pRecentBackgrounds->GetSize(); ++checked) {
+    const std::string& path = (*m_pRecentBackgrounds)[i];
+    if (!IsUsableFile(path)) {
+      m_pRecentBackgrounds->Remove(i);
+    } else {
+      m_cbBackground->AddString(path);
+      ++i;
+    }
+  }
+
+  if (MidiServices* services = StreamLibServices()) {
+    std::string name;
+    for (unsigned device = 0; device < kMaxListedDevices && services->InDeviceName(device, name); ++device) {
+      m_cbMidiIn->AddString(name);
+    }
+    for (unsigned device = 0; device < kMaxListedDevices && services->OutDeviceName(device, name); ++device) {
+      m_cbMidiOut->AddString(name);
+    }
+  }
+
+  m_spinChannel->SetRangePacked(kChannelRange);
+  m_spinDeviceId->SetRangePacked(kDeviceIdRange);
+
+  UpdateData(false);
+  CenterDialog(m_pWindow);
+  return true;
+}
+
+bool CPrefsDlg::UpdateData(bool bSaveAndValidate) {
+  if (!m_pWindow) return false;
+  const bool withheld = std::exchange(m_pWindow->m_bInExchange, true);
+  const bool ok = DoDataExchange(bSaveAndValidate);
+  m_pWindow->m_bInExchange = withheld;
+  return ok;
+}
+
+namespace {
+
+// A refused field: the framework's box, then the focus on the field with its text selected.
+bool FailField(PrefsWindow& window, QLineEdit* field, const QString& text) {
+  CurrentUserSeams().MessageBox(window.Owner(), FromQt(text), kAppTitle, MB_ICONEXCLAMATION | MB_OK);
+  field->setFocus(Qt::OtherFocusReason);
+  field->selectAll();
+  return false;
+}
+
+bool ExchangeByte(PrefsWindow& window, int id, std::uint8_t& value, bool bSave, int nMin, int nMax) {
+  QLineEdit* field = window.Edit(id);
+  if (!bSave) {
+    field->setText(QString::number(value));
+    return true;
+  }
+  std::uint8_t read = 0;
+  if (!ReadByte(field->text(), read)) {
+    return FailField(window, field, QStringLiteral("Please enter an integer between 0 and 255."));
+  }
+  value = read;
+  if (read < nMin || read > nMax) {
+    return FailField(window, field, QStringLiteral("Please enter an integer between %1 and %2.").arg(nMin).arg(nMax));
+  }
+  return true;
+}
+
+void ExchangeSelection(CComboBox& list, std::int32_t& index, bool bSave) {
+  if (bSave) {
+    index = list.GetCurSel();
+  } else {
+    list.SetCurSel(index);
+  }
+}
+
+}  // namespace
+
+bool CPrefsDlg::DoDataExchange(bool bSaveAndValidate) {
+  if (!m_pWindow) return false;
+  PrefsWindow& window = *m_pWindow;
+
+  m_cbBackground = &*window.m_cbBackground;
+  if (bSaveAndValidate) {
+    m_strBackground = m_cbBackground->GetWindowText();
+  } else {
+    m_cbBackground->SetWindowText(m_strBackground);
+  }
+  ExchangeSelection(*window.m_cbMidiIn, m_nMidiInDevice, bSaveAndValidate);
+  ExchangeSelection(*window.m_cbMidiOut, m_nMidiOutDevice, bSaveAndValidate);
+  if (!ExchangeByte(window, IDC_MIDI_CHANNEL, m_nMidiChannel, bSaveAndValidate, 1, 16)) return false;
+  if (!ExchangeByte(window, IDC_DEVICE_ID, m_nTargetDeviceId, bSaveAndValidate, 0, 99)) return false;
+
+  m_cbMidiOut = &*window.m_cbMidiOut;
+  m_cbMidiIn = &*window.m_cbMidiIn;
+  m_spinChannel = &*window.m_spinChannel;
+  m_spinDeviceId = &*window.m_spinDeviceId;
+
+  auto* release = window.Find<QCheckBox>(IDC_RELEASE);
+  if (bSaveAndValidate) {
+    m_bReleaseOnDeactivate = release->isChecked() ? 1 : 0;
+  } else {
+    if (m_bReleaseOnDeactivate < 0 || m_bReleaseOnDeactivate > 2) m_bReleaseOnDeactivate = 0;
+    // A two-state box: the third state, 2, shows as checked and counts as set.
+    release->setChecked(m_bReleaseOnDeactivate != 0);
+  }
+
+  if (bSaveAndValidate && !m_strBackground.empty() && !IsUsableFile(m_strBackground)) {
+    CurrentUserSeams().MessageBox(window.Owner(), "Selected background image file is not valid.", kAppTitle, MB_OK);
+    release->setFocus(Qt::OtherFocusReason);
+    return false;
+  }
+  return true;
+}
+
+void CPrefsDlg::OnOK() {
+  if (!UpdateData(true)) return;
+  if (m_pRecentBackgrounds) {
+    m_pRecentBackgrounds->Add(m_strBackground);
+    m_pRecentBackgrounds->WriteList();
+  }
+  SaveSettings();
+  m_pRecentBackgrounds.reset();
+  if (m_pWindow) m_pWindow->accept();
+}
+
+void CPrefsDlg::OnCancel() {
+  m_pRecentBackgrounds.reset();
+  if (m_pWindow) m_pWindow->reject();
+}
+
+void CPrefsDlg::OnDeviceIdUpdate() {
+  if (!m_pWindow) return;
+  QLineEdit* field = m_pWindow->Edit(IDC_DEVICE_ID);
+  const long long value = DialogItemInt(field->text());
+  if (value < 0) {
+    field->setText(QStringLiteral("0"));
+  } else if (value > 99) {
+    field->setText(QStringLiteral("99"));
+  }
+}
+
+void CPrefsDlg::OnChannelUpdate() {
+  if (!m_pWindow) return;
+  QLineEdit* field = m_pWindow->Edit(IDC_MIDI_CHANNEL);
+  const long long value = DialogItemInt(field->text());
+  if (value < 1) {
+    field->setText(QStringLiteral("1"));
+  } else if (value > 16) {
+    field->setText(QStringLiteral("16"));
+  }
+}
+
+void CPrefsDlg::OnBrowseBackground() {
+  if (!m_pWindow) return;
+  const QString path = ToQt(m_strBackground);
+  // The directory part keeps its separator; a bare file name leaves the platform's default.
+  const QString directory = path.left(QDir::fromNativeSeparators(path).lastIndexOf(QLatin1Char('/')) + 1);
+  const FileOpenRequest request{m_pWindow->Owner(), QStringLiteral("Select Bitmap"),
+                                QStringLiteral("Bitmap Files (*.bmp)"), QStringLiteral("bmp"), path, directory};
+  if (const std::optional<QString> chosen = RunFileOpenDialog(request)) {
+    m_strBackground = FullPath(FromQt(*chosen));
+  }
+  if (m_cbBackground) m_cbBackground->SetWindowText(m_strBackground);
+}
