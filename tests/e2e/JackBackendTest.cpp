@@ -206,6 +206,7 @@ TEST_F(JackBackendTest, VirtualPortTakesConnectionsFromOtherPrograms) {
   ASSERT_EQ(jack.LongMsg(device, &buffers.headers[0], kMidiHeaderSize), 0u);
   ASSERT_TRUE(capture.WaitForEvents(1, kArrivalBound));
   EXPECT_EQ(capture.Events()[0].bytes, buffers.data[0]);
+  CloseDevice();  // before the buffers go
 }
 
 TEST_F(JackBackendTest, StoppedServerFailsCallsAndCloseStillReturnsEverything) {
