@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <random>
 #include <thread>
 
 #include "JackTestKit.h"
@@ -51,8 +52,13 @@ void BM_JackKeyPressToCapture(benchmark::State& state) {
   g_pMidiXmit = &port;
   const KeyRow& ent = *FindKeyByName("ent");
 
+  // Each press comes right after the previous arrival, that is just after a cycle; a
+  // random pause of up to two periods spreads the presses over the cycle as a user's would.
+  std::minstd_rand random(12345);
+  std::uniform_int_distribution<int> pause(0, 2 * 64 * 1'000'000 / 48'000);
   std::vector<double> microseconds;
   for (auto _ : state) {
+    std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
     const std::size_t before = capture.Collect();
     Clock::time_point pressed;
     // A refusal means earlier buffers are still on their way back; the press that counts
