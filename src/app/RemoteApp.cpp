@@ -1,16 +1,20 @@
 #include "app/RemoteApp.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <optional>
 
 #include "app/MainWindow.h"
 #include "app/PrefsDlg.h"
 #include "app/QtUiPoster.h"
+#include "app/UpdateCheckSeams.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
 #include "midi/UserSeams.h"
 #include "midi/backends/MidiBackends.h"
 #include "ui/AboutDlg.h"
 #include "ui/PanelDlg.h"
+#include "update/VersionCheck.h"
 
 CRemoteApp theApp;
 
@@ -34,19 +38,30 @@ bool CRemoteApp::InitInstance() {
     services = platformServices.get();
   }
   StreamLibInit(services, m_posters ? m_posters : &qtPosters);
+  m_terminating = false;
 
   // The profile store is rooted at the company key by default.
   SetPrefsDlg(new CPrefsDlg());
   if (g_pPrefsDlg->m_bFirstRun) g_pPrefsDlg->DoModal();
   g_pMidiXmit = new CMidiXmit();
 
+  QtUiThreadInvoker invoker;
+  QtWaitCursor waitCursor;
+  AppVersionCheckInputs updateInputs;
+  std::optional<VersionCheck> versionCheck;
+  versionCheck.emplace(updateInputs, invoker, waitCursor, m_updatePort);
+  m_versionCheck = &*versionCheck;
+
   std::optional<CPanelDlg> panel;
   panel.emplace();
   m_pMainWnd = &*panel;
   SetMainWindow(&*panel);
-  panel->DoModal();
+  if (!m_terminating) panel->DoModal();
   SetMainWindow(nullptr);
   m_pMainWnd = nullptr;
+  // A check still waiting for its server shows nothing more and reads nothing of ours.
+  versionCheck->Shutdown();
+  m_versionCheck = nullptr;
 
   delete g_pMidiXmit;  // releases the device while the engine still runs
   g_pMidiXmit = nullptr;
@@ -83,7 +98,25 @@ void CRemoteApp::OnWebsite() {
   if (g_pPrefsDlg) CurrentUserSeams().ShellOpen(g_pPrefsDlg->m_strWebsiteUrl);
 }
 
-void CRemoteApp::OnCheckForUpdates() {}
+void CRemoteApp::OnCheckForUpdates() {
+  if (m_versionCheck) m_versionCheck->OnCheckForUpdates();
+}
+
+void CRemoteApp::OnTerminate() {
+  m_terminating = true;
+  // Each reject ends one modal loop once control returns to it; a bound keeps a dialog
+  // that refuses to close from holding us here.
+  for (int i = 0; i < 16; ++i) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) break;
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      dialog->reject();
+    } else {
+      modal->close();
+    }
+  }
+  if (m_pMainWnd) m_pMainWnd->reject();
+}
 
 void CRemoteApp::OnAbout() {
   CAboutDlg dlgAbout;

@@ -3,6 +3,7 @@
 // when the panel ends. It also handles the five commands of the panel's menu.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "ui/CommandRouting.h"
@@ -10,6 +11,7 @@
 class MidiServices;
 class UiPosterFactory;
 class CPanelDlg;
+class VersionCheck;
 
 class CRemoteApp final : public CCmdTarget {
  public:
@@ -30,12 +32,23 @@ class CRemoteApp final : public CCmdTarget {
   void OnCheckForUpdates();
   void OnAbout();
 
+  // Ends the run as Quit would, from wherever it stands: every open dialog is left,
+  // innermost first, and the usual tear-down follows (the settings are saved). For a
+  // termination request from the desktop (logout, kill).
+  void OnTerminate();
+
+  // The version server's port for the update check (80 unless a test says otherwise).
+  void UseUpdatePort(std::uint16_t port) { m_updatePort = port; }
+
   // The main window while the panel runs, else null.
   CPanelDlg* m_pMainWnd = nullptr;
 
  private:
   MidiServices* m_services = nullptr;
   UiPosterFactory* m_posters = nullptr;
+  std::uint16_t m_updatePort = 80;
+  VersionCheck* m_versionCheck = nullptr;  // lives inside InitInstance
+  bool m_terminating = false;
 };
 
 extern CRemoteApp theApp;

@@ -48,9 +48,9 @@ class VersionCheckInputs {
   virtual std::string VersionFile() = 0;
   // The product version of the version record, "1.0.0.0"; empty without a record.
   virtual std::string OwnProductVersion() = 0;
-  // "DownloadURL" of section "Settings" as stored in the profile at this moment, or
-  // `defaultValue` when the profile has no such value.
-  virtual std::string ReadDownloadUrl(const std::string& defaultValue) = 0;
+  // "DownloadURL" of section "Settings" as stored in the profile at this moment, or the
+  // build's default download location when the profile has no such value.
+  virtual std::string ReadDownloadUrl() = 0;
   // The main window, owner of every box of the check.
   virtual OwnerWindow MainWindow() = 0;
 };

@@ -69,7 +69,7 @@ void ShowBoxAndWait(const WorkerJob& job, const std::string& text, unsigned styl
     const int answer = CurrentUserSeams().MessageBox(owner, text, VersionTexts::kCaption, style);
     // The profile is read now, so a value entered while the box was up counts.
     if (offersDownload && answer == IDYES && check->StillWanted()) {
-      CurrentUserSeams().ShellOpen("http://" + inputs->ReadDownloadUrl(kDefaultDownloadUrl));
+      CurrentUserSeams().ShellOpen("http://" + inputs->ReadDownloadUrl());
     }
     check->FinishBox(answer);
   };

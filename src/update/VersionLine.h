@@ -34,9 +34,6 @@ inline constexpr const char* kMoreRecent =
     "now?";
 }  // namespace VersionTexts
 
-// Where the download page is when the profile names none: host and path, no scheme.
-inline constexpr const char* kDefaultDownloadUrl = "www.vellicor.com/quillmark/download.html";
-
 // Replaces the one "%s" or "%d" of `pattern` with `value`.
 std::string FormatVersionText(const char* pattern, const std::string& value);
 

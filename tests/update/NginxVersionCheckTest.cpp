@@ -21,11 +21,19 @@
 #include <thread>
 #include <vector>
 
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+
+#include "FakeMidiServices.h"
+#include "ManualUiQueue.h"
 #include "RecordingSeams.h"
-#include "UpdateTestSupport.h"
+#include "app/ProfileStore.h"
+#include "app/RemoteApp.h"
+#include "ui/PanelDlg.h"
 #include "update/UniqueFd.h"
-#include "update/VersionCheck.h"
-#include "update/VersionLine.h"
 
 extern char** environ;
 
@@ -177,6 +185,8 @@ class NginxServer {
   pid_t m_pid = -1;
 };
 
+// Asked the way a user asks: Help, Check for updates in the running program, with
+// "Hostname" set to 127.0.0.1 in the profile.
 TEST(NginxVersionCheckTest, NginxAnswersTheOneLineRequestAndEachOutcomeShowsItsBox) {
   if (::geteuid() != 0) GTEST_SKIP() << "nginx must bind port 80, which needs root";
   ASSERT_TRUE(fs::exists(kNginx)) << "nginx-light is missing: run tools/setup.sh";
@@ -184,13 +194,13 @@ TEST(NginxVersionCheckTest, NginxAnswersTheOneLineRequestAndEachOutcomeShowsItsB
   NginxServer nginx;
   ASSERT_TRUE(nginx.Running()) << nginx.failure;
 
-  ManualUiThread ui;
-  CountingCursor cursor;
-  FieldInputs inputs;
-  inputs.hostname = "127.0.0.1";
-  inputs.versionFile = kVersionPath;
-  inputs.storedDownloadUrl.reset();
-  VersionCheck check(inputs, ui, cursor);
+  ProfileStore& profile = CurrentProfileStore();
+  ASSERT_TRUE(profile.WriteProfileInt(kSettingsSection, "MIDI Channel", 1));
+  ASSERT_TRUE(profile.WriteProfileString(kSettingsSection, "Hostname", "127.0.0.1"));
+  FakeMidiServices midi;
+  ManualUiQueue engineQueue;
+  RecordingSeams seams;
+  theApp.UseMidiServices(&midi, &engineQueue);
 
   struct Case {
     const char* name;
@@ -201,19 +211,14 @@ TEST(NginxVersionCheckTest, NginxAnswersTheOneLineRequestAndEachOutcomeShowsItsB
     std::vector<std::string> opened;
   };
   const Case cases[] = {
-      {"same version",
-       "1.0.0.0\n",
-       IDOK,
-       "You have the lastest version of Quillmark (1.0.0.0).",
-       0x40,
-       {}},
+      {"same version", "1.0.0.0\n", IDOK, "You have the lastest version of Quillmark (1.0.0.0).", 0x40, {}},
       {"newer release, download",
        "1.0.0.1\r\n",
        IDYES,
        "A more recent version (1.0.0.1) of Quillmark is available.\n\nWould you like to "
        "download it now?",
        0x24,
-       {std::string("http://") + kDefaultDownloadUrl}},
+       {"http://www.vellicor.example/quillmark/download.html"}},
       {"older release",
        "1.0\r\n",
        IDOK,
@@ -227,28 +232,46 @@ TEST(NginxVersionCheckTest, NginxAnswersTheOneLineRequestAndEachOutcomeShowsItsB
        0x10,
        {}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    RecordingSeams seams;
-    seams.AnswerNext(c.answer);
-    if (c.file != nullptr) {
-      nginx.ServeVersionFile(c.file);
-    } else {
-      nginx.RemoveVersionFile();
+
+  QTimer::singleShot(0, [&] {
+    CPanelDlg* panel = theApp.m_pMainWnd;
+    ASSERT_NE(panel, nullptr);
+    QAction* command = nullptr;
+    for (QAction* menu : panel->MenuBar()->actions()) {
+      for (QAction* item : menu->menu()->actions()) {
+        if (item->data().toUInt() == ID_HELP_CHECKFORUPDATES) command = item;
+      }
     }
-
-    check.OnCheckForUpdates();
-    EXPECT_EQ(check.LastCheck().wait, VersionCheck::WaitEnd::kDone);
-    ASSERT_TRUE(PumpUntil(ui, [&check] { return !check.WorkerRunning(); }));
-
-    const auto boxes = seams.Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, c.text);
-    EXPECT_EQ(boxes[0].style, c.style);
-    EXPECT_EQ(boxes[0].caption, "Quillmark");
-    EXPECT_EQ(boxes[0].owner, inputs.mainWindow);
-    EXPECT_EQ(seams.Opened(), c.opened);
-  }
+    ASSERT_NE(command, nullptr);
+    std::size_t expected = 0;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      seams.AnswerNext(c.answer);
+      if (c.file != nullptr) {
+        nginx.ServeVersionFile(c.file);
+      } else {
+        nginx.RemoveVersionFile();
+      }
+      const std::size_t opened = seams.Opened().size();
+      command->trigger();
+      // The box comes from the event loop once the worker is done with the network.
+      const auto deadline = std::chrono::steady_clock::now() + 10s;
+      while (seams.Boxes().size() <= expected && std::chrono::steady_clock::now() < deadline) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+      }
+      const auto boxes = seams.Boxes();
+      ASSERT_EQ(boxes.size(), ++expected);
+      EXPECT_EQ(boxes.back().text, c.text);
+      EXPECT_EQ(boxes.back().style, c.style);
+      EXPECT_EQ(boxes.back().caption, "Quillmark");
+      EXPECT_EQ(boxes.back().owner, static_cast<OwnerWindow>(panel));
+      const auto shell = seams.Opened();
+      EXPECT_EQ(std::vector<std::string>(shell.begin() + static_cast<std::ptrdiff_t>(opened), shell.end()), c.opened);
+    }
+    panel->OnCommand(1, 0);
+  });
+  theApp.InitInstance();
+  theApp.UseMidiServices(nullptr, nullptr);
 
   // nginx logs a request without a protocol version when it took it as a simple request,
   // which it answers with the bare file.

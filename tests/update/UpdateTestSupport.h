@@ -49,9 +49,9 @@ class FieldInputs final : public VersionCheckInputs {
   std::string Hostname() override { return hostname; }
   std::string VersionFile() override { return versionFile; }
   std::string OwnProductVersion() override { return ownVersion; }
-  std::string ReadDownloadUrl(const std::string& defaultValue) override {
+  std::string ReadDownloadUrl() override {
     downloadUrlReadOn.push_back(std::this_thread::get_id());
-    return storedDownloadUrl.value_or(defaultValue);
+    return storedDownloadUrl.value_or(defaultDownloadUrl);
   }
   OwnerWindow MainWindow() override { return mainWindow; }
 
@@ -59,6 +59,7 @@ class FieldInputs final : public VersionCheckInputs {
   std::string versionFile = "/~vorlik_/h3/ver_qmk.txt";
   std::string ownVersion = "1.0.0.0";
   std::optional<std::string> storedDownloadUrl = "downloads.example.net/qm/get.html";
+  std::string defaultDownloadUrl = "www.vellicor.example/quillmark/download.html";
   OwnerWindow mainWindow = reinterpret_cast<OwnerWindow>(0x5150);
   std::vector<std::thread::id> downloadUrlReadOn;
 };

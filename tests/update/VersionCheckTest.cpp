@@ -107,7 +107,7 @@ TEST_F(VersionCheckTest, EachReplyEndsInItsBoxAfterTheExactRequest) {
        std::nullopt,
        kMoreRecent1001,
        0x24,
-       {std::string("http://") + kDefaultDownloadUrl}},
+       {"http://www.vellicor.example/quillmark/download.html"}},
       {"lexical order",
        "1.0.0.10",
        "1.0.0.9\r\n",

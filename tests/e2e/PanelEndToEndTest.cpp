@@ -1,0 +1,279 @@
+// The real program, as a user runs it: quillmark on an X server of its own with a window
+// manager, a private JACK server with the dummy driver and a capture client. Keys are
+// typed and a button is clicked with xdotool; each must arrive as its exact bytes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QLayout>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "JackTestKit.h"
+#include "app/PrefsDlg.h"
+#include "midi/backends/MidiBackends.h"
+#include "ui/PanelDlg.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Bounds for steps that take well under a second on an idle machine.
+constexpr auto kStartBound = 30s;
+constexpr auto kArrivalBound = 20s;
+
+std::vector<std::string> Environment(const std::vector<std::string>& overrides) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('='));
+    bool replaced = false;
+    for (const std::string& o : overrides) replaced |= o.compare(0, name.size() + 1, name + "=") == 0;
+    if (!replaced) result.push_back(text);
+  }
+  result.insert(result.end(), overrides.begin(), overrides.end());
+  return result;
+}
+
+// A child process that is always ended: SIGTERM, then SIGKILL, each wait bounded.
+class Child {
+ public:
+  Child() = default;
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  ~Child() { Stop(); }
+
+  bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             const std::string& cwd = {}) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    posix_spawn_file_actions_adddup2(&actions, devNull, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, devNull, STDERR_FILENO);
+    const int rc = posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(devNull);
+    if (rc != 0) m_pid = -1;
+    return rc == 0;
+  }
+
+  // True when the process ended within the bound; its status in status.
+  bool Wait(std::chrono::milliseconds bound, int& status) {
+    const auto deadline = Clock::now() + bound;
+    while (m_pid > 0) {
+      const pid_t done = waitpid(m_pid, &status, WNOHANG);
+      if (done == m_pid) {
+        m_pid = -1;
+        return true;
+      }
+      if (Clock::now() > deadline) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  }
+
+  void Stop() {
+    if (m_pid <= 0) return;
+    int status = 0;
+    kill(m_pid, SIGTERM);
+    if (Wait(3s, status)) return;
+    kill(m_pid, SIGKILL);
+    Wait(3s, status);
+  }
+
+ private:
+  pid_t m_pid = -1;
+};
+
+// Runs a command to its end (bounded) and returns its standard output; empty on failure.
+std::string Capture(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return {};
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  std::string out;
+  const auto deadline = Clock::now() + 10s;
+  while (rc == 0 && Clock::now() < deadline) {
+    pollfd fd{pipeFds[0], POLLIN, 0};
+    if (poll(&fd, 1, 100) <= 0) continue;
+    char buffer[256];
+    const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
+    if (got <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(pipeFds[0]);
+  if (rc == 0) {
+    if (Clock::now() >= deadline) kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+  }
+  return out;
+}
+
+// An X server of our own (the first free display) with a window manager, so that windows
+// get the keyboard focus.
+class Desktop {
+ public:
+  bool Start(std::string& error) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return Fail(error, "no pipe");
+    const bool started = m_xvfb.Start({"Xvfb", "-displayfd", std::to_string(pipeFds[1]), "-screen", "0",
+                                       "1024x768x24", "-dpi", "96", "-nolisten", "tcp"},
+                                      Environment({}));  // inherits the pipe's write end
+    close(pipeFds[1]);
+    std::string number;
+    const auto deadline = Clock::now() + kStartBound;
+    while (started && Clock::now() < deadline && number.find('\n') == std::string::npos) {
+      pollfd fd{pipeFds[0], POLLIN, 0};
+      if (poll(&fd, 1, 100) <= 0) continue;
+      char c = 0;
+      if (read(pipeFds[0], &c, 1) != 1) break;
+      number += c;
+    }
+    close(pipeFds[0]);
+    if (number.find('\n') == std::string::npos) return Fail(error, "Xvfb did not start");
+    m_display = ":" + number.substr(0, number.find('\n'));
+    if (!m_openbox.Start({"openbox"}, Env())) return Fail(error, "openbox did not start");
+    // The window manager is up once it has claimed the root window.
+    while (Clock::now() < deadline) {
+      if (Capture({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, Env()).find("window id") != std::string::npos) {
+        return true;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return Fail(error, "openbox did not take the display");
+  }
+  std::vector<std::string> Env(std::vector<std::string> more = {}) const {
+    more.push_back("DISPLAY=" + m_display);
+    return Environment(more);
+  }
+
+ private:
+  static bool Fail(std::string& error, const char* why) {
+    error = why;
+    return false;
+  }
+  Child m_xvfb;
+  Child m_openbox;
+  std::string m_display;
+};
+
+class PanelEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    ASSERT_TRUE(capture.Open(error)) << error;
+    ASSERT_TRUE(desktop.Start(error)) << error;
+    ASSERT_TRUE(profileHome.isValid());
+    // A profile that is past its first run and names the capture port as the output.
+    const auto services = CreateMidiServices();
+    int device = -1;
+    for (unsigned i = 0; i < services->OutDeviceCount(); ++i) {
+      std::string name;
+      if (services->OutDeviceName(i, name) && name == capture.PortName()) device = static_cast<int>(i);
+    }
+    ASSERT_GE(device, 0) << "capture port not listed";
+    QSettings profile(profileHome.filePath("Vellicor/Quillmark.conf"), QSettings::IniFormat);
+    profile.setValue("Settings/MIDI Channel", 1);
+    profile.setValue("Settings/MIDI Output Device", device);
+    profile.sync();
+    ASSERT_EQ(profile.status(), QSettings::NoError);
+  }
+  void TearDown() override {
+    program.Stop();
+    capture.Close();
+    server.Stop();
+  }
+
+  bool Arrived(std::size_t count) { return capture.WaitForEvents(count, kArrivalBound); }
+
+  JackTestServer server;
+  JackCapture capture;
+  Desktop desktop;
+  QTemporaryDir profileHome;
+  Child program;
+};
+
+TEST_F(PanelEndToEndTest, TypedKeysAndAClickArriveAsTheirExactBytes) {
+  const std::string bin = QUILLMARK_BIN_DIR;
+  ASSERT_TRUE(program.Start({bin + "/quillmark"},
+                            desktop.Env({"XDG_CONFIG_HOME=" + profileHome.path().toStdString(), "QT_QPA_PLATFORM=xcb"}), bin));
+  const std::string found = Capture({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Quillmark$"}, desktop.Env());
+  ASSERT_FALSE(found.empty()) << "no panel window";
+  const std::string window = found.substr(0, found.find('\n'));
+  Capture({"xdotool", "windowactivate", "--sync", window}, desktop.Env());
+
+  // The first key also tells when the window has the keyboard: repeat until it arrives.
+  std::size_t expected = 0;
+  for (int attempt = 0; attempt < 50 && capture.Collect() == 0; ++attempt) {
+    Capture({"xdotool", "key", "x"}, desktop.Env());
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_GE(capture.Collect(), 1u) << "the window never took a key";
+  for (const auto& event : capture.Events()) EXPECT_EQ(event.bytes, KeyMessageBytes("cxl"));
+  capture.ClearEvents();
+
+  const std::vector<std::pair<const char*, const char*>> keys = {
+      {"p", "prog"},     {"KP_1", "1"},    {"KP_Decimal", "point"}, {"Return", "ent"},
+      {"KP_Enter", "ent"}, {"e", "ent"},   {"Up", "up"},            {"Down", "down"},
+      {"F4", "F4"},      {"r", "reset"},   {"shift+p", "prog"},     {"KP_Subtract", "minus"}};
+  for (const auto& [key, row] : keys) {
+    Capture({"xdotool", "key", key}, desktop.Env());
+    ASSERT_TRUE(Arrived(++expected)) << key;
+    EXPECT_EQ(capture.Events().back().bytes, KeyMessageBytes(row)) << key;
+  }
+
+  // Where the byp button sits, from the same template and fonts (both at 96 dpi).
+  CPanelDlg layout;
+  layout.layout()->activate();  // the client moves below the menu bar
+  QWidget* byp = layout.Control(66);
+  const QPoint centre = byp->mapTo(&layout, byp->rect().center());
+  Capture({"xdotool", "mousemove", "--window", window, std::to_string(centre.x()), std::to_string(centre.y()),
+           "click", "1"},
+          desktop.Env());
+  ASSERT_TRUE(Arrived(++expected)) << "click on byp";
+  EXPECT_EQ(capture.Events().back().bytes, KeyMessageBytes("byp"));
+
+  // Enter never quit; Escape does, and the program ends by itself.
+  Capture({"xdotool", "key", "Escape"}, desktop.Env());
+  int status = -1;
+  ASSERT_TRUE(program.Wait(kStartBound, status)) << "Escape did not end the program";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  capture.Collect();
+  EXPECT_EQ(capture.Events().size(), expected) << "nothing else was sent";
+}
+
+}  // namespace
