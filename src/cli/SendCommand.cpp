@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "app/ProfileStore.h"
-#include "cli/CliUiQueue.h"
+#include "midi/ManualUiQueue.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
 #include "midi/SettingsAccess.h"
@@ -170,7 +170,7 @@ std::vector<std::string> OutputNames(MidiServices& services) {
 // here, as the panel's message loop would.
 int SendKeys(const std::vector<const KeyRow*>& keys, CompletionTracker& tracker,
              const SendEnvironment& environment, std::ostream& err) {
-  CliUiQueue queue;
+  ManualUiQueue queue;
   StderrSeams seams(err);
   UserSeams* previousSeams = InstallUserSeams(&seams);
   StreamLibInit(&tracker, &queue);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FakeMidiServices.h"
-#include "ManualUiQueue.h"
+#include "midi/ManualUiQueue.h"
 #include "ProfileFixture.h"
 #include "app/BuildConfig.h"
 #include "app/MainWindow.h"

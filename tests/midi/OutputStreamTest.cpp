@@ -276,7 +276,7 @@ TEST_F(OutputStreamTest, CloseGetsHeldBuffersBackAndDropsPostedOnes) {
   EXPECT_EQ(ui.Pending(), 0u);
   EXPECT_EQ(ui.Pump(), 0);
   EXPECT_EQ(fake.LongMessages().size(), 2u);
-  EXPECT_EQ(ui.postersAlive(), 0);
+  EXPECT_EQ(ui.PostersAlive(), 0);
 }
 
 TEST_F(OutputStreamTest, RefusedLongMessageFreesItsPlaceAndIsReportedByTheNextPut) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "FakeMidiServices.h"
-#include "ManualUiQueue.h"
+#include "midi/ManualUiQueue.h"
 #include "RecordingSeams.h"
 #include "app/PrefsDlg.h"
 #include "midi/MidiXmit.h"

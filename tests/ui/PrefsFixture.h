@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "FakeMidiServices.h"
-#include "ManualUiQueue.h"
+#include "midi/ManualUiQueue.h"
 #include "RecordingSeams.h"
 #include "app/PrefsDlg.h"
 #include "app/ProfileStore.h"

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "FakeMidiServices.h"
-#include "ManualUiQueue.h"
+#include "midi/ManualUiQueue.h"
 #include "RecordingSeams.h"
 #include "app/MainWindow.h"
 #include "app/PrefsDlg.h"

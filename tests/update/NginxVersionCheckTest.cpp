@@ -28,7 +28,7 @@
 #include <QTimer>
 
 #include "FakeMidiServices.h"
-#include "ManualUiQueue.h"
+#include "midi/ManualUiQueue.h"
 #include "RecordingSeams.h"
 #include "app/ProfileStore.h"
 #include "app/RemoteApp.h"

@@ -1,17 +1,17 @@
-#include "cli/CliUiQueue.h"
+#include "midi/ManualUiQueue.h"
 
 #include <algorithm>
 
-class CliUiQueue::Poster final : public UiPoster {
+class ManualUiQueue::Poster final : public UiPoster {
  public:
-  Poster(CliUiQueue& queue, PostedMessageProc proc) : m_queue(queue), m_proc(proc) {}
+  Poster(ManualUiQueue& queue, PostedMessageProc handler) : m_queue(queue), m_proc(handler) {}
   ~Poster() override {
-    // A destroyed poster's messages are never dispatched.
     std::lock_guard<std::mutex> lock(m_queue.m_mutex);
     auto& entries = m_queue.m_entries;
     entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [this](const Entry& entry) { return entry.target == this; }),
+                                 [this](const Entry& e) { return e.target == this; }),
                   entries.end());
+    --m_queue.m_alive;
   }
   bool Post(unsigned message, std::uintptr_t wParam, std::uintptr_t lParam) override {
     {
@@ -21,18 +21,21 @@ class CliUiQueue::Poster final : public UiPoster {
     m_queue.m_posted.notify_all();
     return true;
   }
-  PostedMessageProc Proc() const { return m_proc; }
+  PostedMessageProc proc() const { return m_proc; }
 
  private:
-  CliUiQueue& m_queue;
+  ManualUiQueue& m_queue;
   PostedMessageProc m_proc;
 };
 
-std::unique_ptr<UiPoster> CliUiQueue::Create(PostedMessageProc proc) {
+std::unique_ptr<UiPoster> ManualUiQueue::Create(PostedMessageProc proc) {
+  if (failCreate) return nullptr;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  ++m_alive;
   return std::make_unique<Poster>(*this, proc);
 }
 
-int CliUiQueue::Pump() {
+int ManualUiQueue::Pump() {
   int dispatched = 0;
   for (;;) {
     Entry entry{};
@@ -42,12 +45,22 @@ int CliUiQueue::Pump() {
       entry = m_entries.front();
       m_entries.pop_front();
     }
-    entry.target->Proc()(entry.target, entry.message, entry.wParam, entry.lParam);
+    entry.target->proc()(entry.target, entry.message, entry.wParam, entry.lParam);
     ++dispatched;
   }
 }
 
-void CliUiQueue::WaitForPost(std::chrono::milliseconds timeout) {
+std::size_t ManualUiQueue::Pending() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_entries.size();
+}
+
+void ManualUiQueue::WaitForPost(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(m_mutex);
   m_posted.wait_for(lock, timeout, [this] { return !m_entries.empty(); });
+}
+
+int ManualUiQueue::PostersAlive() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_alive;
 }
