@@ -34,7 +34,12 @@ int CMidiXmit::Send(int count, const unsigned char* bytes) {
     const MidiEvent event{0, 0xF0u | (static_cast<std::uint32_t>(bytes[i]) << 8)};
     const int result = PutOutputEvent(m_stream, &event);
     if (result == 0) continue;
-    if (result != -1) ReportError(static_cast<MMRESULT>(result), kPutErrorLocation);
+    if (result != -1) {
+      ReportError(static_cast<MMRESULT>(result), kPutErrorLocation);
+      // The device failed under the stream (a transport that went away): let the next key
+      // open it afresh rather than report the same dead stream again and again.
+      ReleasePort();
+    }
     return 0;
   }
   return 1;

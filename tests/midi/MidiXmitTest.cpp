@@ -150,9 +150,12 @@ TEST_F(MidiXmitTest, DeviceThatFailsALongMessageIsReportedAtTheNextSend) {
   EXPECT_EQ(SendMessage(), 0);
   ASSERT_EQ(seams.Boxes().size(), 1u);
   EXPECT_EQ(seams.Boxes()[0].text, OpenErrorText(StandardMidiErrorText(MIDIERR_NOTREADY), 85));
+  EXPECT_FALSE(port.IsOpen()) << "the failed stream is let go";
   fake.longMsgResult = 0;
-  port.ReleasePort();
-  EXPECT_EQ(SendMessage(), 1) << "a release and a new send recover";
+  EXPECT_EQ(SendMessage(), 1) << "the next key opens the device afresh";
+  ui.Pump();
+  EXPECT_EQ(fake.LongMessages().back(), Message(54));
+  EXPECT_EQ(fake.Calls().back(), "LongMsg 54");
 }
 
 }  // namespace
