@@ -41,13 +41,7 @@ void BM_JackKeyPressToCapture(benchmark::State& state) {
   ManualUiQueue ui;
   TestSettings settings;
   StreamLibInit(services.get(), &ui);
-  const unsigned count = services->OutDeviceCount();
-  for (unsigned device = 0; device < count; ++device) {
-    std::string name;
-    if (services->OutDeviceName(device, name) && name == capture.PortName()) {
-      settings.midiOutDevice = static_cast<std::int32_t>(device);
-    }
-  }
+  settings.midiOutDevice = capture.DeviceIn(*services);
   CMidiXmit port;
   g_pMidiXmit = &port;
   const KeyRow& ent = *FindKeyByName("ent");

@@ -155,17 +155,6 @@ void PrintMessage(std::ostream& out, const CRemoteKeyMsg& message) {
   out << '\n';
 }
 
-std::vector<std::string> OutputNames(MidiServices& services) {
-  std::vector<std::string> names;
-  const unsigned count = services.OutDeviceCount();
-  for (unsigned device = 0; device < count; ++device) {
-    std::string name;
-    if (!services.OutDeviceName(device, name)) break;
-    names.push_back(name);
-  }
-  return names;
-}
-
 // Sends the keys one after the other, each to its completion. The UI queue is pumped
 // here, as the panel's message loop would.
 int SendKeys(const std::vector<const KeyRow*>& keys, CompletionTracker& tracker,
@@ -323,7 +312,7 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
     platformServices = CreateMidiServices();
     services = platformServices.get();
   }
-  const std::vector<std::string> names = OutputNames(*services);
+  const std::vector<std::string> names = OutDeviceNames(*services);
   if (list) {
     for (std::size_t i = 0; i < names.size(); ++i) out << i << '\t' << names[i] << '\n';
     return kSendExitOk;

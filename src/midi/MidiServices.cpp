@@ -2,6 +2,17 @@
 
 std::string MidiServices::ErrorText(MMRESULT result) { return StandardMidiErrorText(result); }
 
+std::vector<std::string> OutDeviceNames(MidiServices& services) {
+  std::vector<std::string> names;
+  const unsigned count = services.OutDeviceCount();
+  for (unsigned device = 0; device < count; ++device) {
+    std::string name;
+    if (!services.OutDeviceName(device, name)) break;
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
 std::string StandardMidiErrorText(MMRESULT result) {
   switch (result) {
     case MMSYSERR_NOERROR: return "The specified command was carried out.";

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 using MMRESULT = std::uint32_t;
 
@@ -110,6 +111,10 @@ class MidiServices {
   // backend's own codes.
   virtual std::string ErrorText(MMRESULT result);
 };
+
+// The output devices' names in device order (the list position is the device number),
+// up to the first number without a name.
+std::vector<std::string> OutDeviceNames(MidiServices& services);
 
 // The standard texts for codes 0 to 11 and 64 to 71; an unknown code gets a text that
 // says so.

@@ -54,14 +54,8 @@ class JackEndToEndTest : public ::testing::Test {
 
   // Points the settings at the capture port, by name, in the current device list.
   bool ChooseCapturePort() {
-    const unsigned count = services->OutDeviceCount();
-    for (unsigned device = 0; device < count; ++device) {
-      std::string name;
-      if (services->OutDeviceName(device, name) && name == capture.PortName()) {
-        settings.midiOutDevice = static_cast<std::int32_t>(device);
-        return true;
-      }
-    }
+    settings.midiOutDevice = capture.DeviceIn(*services);
+    if (settings.midiOutDevice >= 0) return true;
     ADD_FAILURE() << "the capture port " << capture.PortName() << " is not in the device list";
     return false;
   }

@@ -1,5 +1,7 @@
 #include "JackTestKit.h"
 
+#include <algorithm>
+
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <signal.h>
@@ -263,6 +265,12 @@ bool JackCapture::WaitForEvents(std::size_t count, std::chrono::milliseconds tim
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   return true;
+}
+
+std::int32_t JackCapture::DeviceIn(MidiServices& services) const {
+  const std::vector<std::string> names = OutDeviceNames(services);
+  const auto found = std::find(names.begin(), names.end(), PortName());
+  return found == names.end() ? -1 : static_cast<std::int32_t>(found - names.begin());
 }
 
 std::vector<std::uint8_t> KeyMessageBytes(const char* keyName) {

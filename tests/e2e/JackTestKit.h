@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "midi/MidiServices.h"
 #include "midi/backends/SpscRing.h"
 
 struct _jack_client;
@@ -67,6 +68,8 @@ class JackCapture {
   bool Open(std::string& error);
   void Close();
   std::string PortName() const;
+  // The capture port's device number in the services' output list; -1 when not listed.
+  std::int32_t DeviceIn(MidiServices& services) const;
 
   // Moves what the process callback received into Events(); returns how many there are.
   std::size_t Collect();

@@ -48,6 +48,19 @@ std::vector<std::string> Environment(const std::vector<std::string>& overrides) 
   return result;
 }
 
+// Starts argv[0] from the PATH with the given environment and file actions; -1 on failure.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const posix_spawn_file_actions_t& actions) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  pid_t pid = -1;
+  return posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0 ? pid : -1;
+}
+
 // A child process that is always ended: SIGTERM, then SIGKILL, each wait bounded.
 class Child {
  public:
@@ -58,23 +71,16 @@ class Child {
 
   bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
              const std::string& cwd = {}) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
     const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
     posix_spawn_file_actions_adddup2(&actions, devNull, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, devNull, STDERR_FILENO);
-    const int rc = posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), envp.data());
+    m_pid = Spawn(argv, env, actions);
     posix_spawn_file_actions_destroy(&actions);
     close(devNull);
-    if (rc != 0) m_pid = -1;
-    return rc == 0;
+    return m_pid > 0;
   }
 
   // True when the process ended within the bound; its status in status.
@@ -109,17 +115,11 @@ class Child {
 std::string Capture(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return {};
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::vector<char*> envp;
-  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  const pid_t pid = Spawn(argv, env, actions);
+  const int rc = pid > 0 ? 0 : -1;
   posix_spawn_file_actions_destroy(&actions);
   close(pipeFds[1]);
   std::string out;
@@ -200,11 +200,7 @@ class PanelEndToEndTest : public ::testing::Test {
     ASSERT_TRUE(profileHome.isValid());
     // A profile that is past its first run and names the capture port as the output.
     const auto services = CreateMidiServices();
-    int device = -1;
-    for (unsigned i = 0; i < services->OutDeviceCount(); ++i) {
-      std::string name;
-      if (services->OutDeviceName(i, name) && name == capture.PortName()) device = static_cast<int>(i);
-    }
+    const std::int32_t device = capture.DeviceIn(*services);
     ASSERT_GE(device, 0) << "capture port not listed";
     QSettings profile(profileHome.filePath("Vellicor/Quillmark.conf"), QSettings::IniFormat);
     profile.setValue("Settings/MIDI Channel", 1);
