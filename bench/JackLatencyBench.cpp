@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "JackTestKit.h"
-#include "midi/ManualUiQueue.h"
+#include "desktop/ManualUiQueue.h"
 #include "TestSettings.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"

@@ -4,7 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include "FakeMidiServices.h"
-#include "midi/ManualUiQueue.h"
+#include "desktop/ManualUiQueue.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
 #include "remote/KeyTable.h"

@@ -3,7 +3,7 @@
 // an object's pending posted events when the object is destroyed.
 #pragma once
 
-#include "midi/UiPoster.h"
+#include "desktop/UiPoster.h"
 
 class QtUiPosterFactory final : public UiPosterFactory {
  public:

@@ -1,7 +1,7 @@
 // Message boxes, beeps and the shell's "open" through Qt. Owners are QWidget pointers.
 #pragma once
 
-#include "midi/UserSeams.h"
+#include "desktop/UserSeams.h"
 
 class QtUserSeams final : public UserSeams {
  public:

@@ -4,13 +4,13 @@
 #include <QDialog>
 #include <optional>
 
-#include "app/MainWindow.h"
-#include "app/PrefsDlg.h"
+#include "desktop/MainWindow.h"
+#include "settings/PrefsDlg.h"
 #include "app/QtUiPoster.h"
 #include "app/UpdateCheckSeams.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
-#include "midi/UserSeams.h"
+#include "desktop/UserSeams.h"
 #include "midi/backends/MidiBackends.h"
 #include "ui/AboutDlg.h"
 #include "ui/PanelDlg.h"

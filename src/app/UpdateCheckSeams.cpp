@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QMetaObject>
 
-#include "app/MainWindow.h"
-#include "app/PrefsDlg.h"
-#include "app/ProfileStore.h"
-#include "app/VersionRecord.h"
+#include "desktop/MainWindow.h"
+#include "settings/PrefsDlg.h"
+#include "settings/ProfileStore.h"
+#include "settings/VersionRecord.h"
 
 void QtUiThreadInvoker::PostToUiThread(std::function<void()> task) {
   QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);

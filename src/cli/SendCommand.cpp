@@ -7,12 +7,12 @@
 #include <memory>
 #include <mutex>
 
-#include "app/ProfileStore.h"
-#include "midi/ManualUiQueue.h"
+#include "settings/ProfileStore.h"
+#include "desktop/ManualUiQueue.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
 #include "midi/SettingsAccess.h"
-#include "midi/UserSeams.h"
+#include "desktop/UserSeams.h"
 #include "midi/backends/MidiBackends.h"
 #include "remote/KeyTable.h"
 #include "remote/RemoteKeyMsg.h"

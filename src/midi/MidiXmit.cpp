@@ -4,7 +4,7 @@
 
 #include "midi/OutputStream.h"
 #include "midi/SettingsAccess.h"
-#include "midi/UserSeams.h"
+#include "desktop/UserSeams.h"
 
 CMidiXmit* g_pMidiXmit = nullptr;
 

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "midi/MidiServices.h"
-#include "midi/UiPoster.h"
+#include "desktop/UiPoster.h"
 
 // Option word bits.
 inline constexpr std::uint32_t OPT_SYSEX_BUFFERS = 0x10000;

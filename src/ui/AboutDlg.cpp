@@ -5,9 +5,9 @@
 #include <array>
 #include <cstddef>
 
-#include "app/BuildConfig.h"
-#include "app/MainWindow.h"
-#include "app/PrefsDlg.h"
+#include "settings/BuildConfig.h"
+#include "desktop/MainWindow.h"
+#include "settings/PrefsDlg.h"
 #include "ui/DialogTemplate.h"
 #include "ui/StaticLink.h"
 

@@ -11,7 +11,7 @@
 #include <array>
 #include <qdrawutil.h>
 
-#include "app/PrefsDlg.h"
+#include "settings/PrefsDlg.h"
 #include "midi/MidiXmit.h"
 #include "remote/KeyTable.h"
 #include "ui/CommandRouting.h"

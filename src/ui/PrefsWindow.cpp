@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/BuildConfig.h"
-#include "app/MainWindow.h"
-#include "app/PrefsDlg.h"
-#include "app/ProfileStore.h"
-#include "app/RecentFileList.h"
+#include "settings/BuildConfig.h"
+#include "desktop/MainWindow.h"
+#include "settings/PrefsDlg.h"
+#include "settings/ProfileStore.h"
+#include "settings/RecentFileList.h"
 #include "midi/MidiServices.h"
 #include "midi/OutputStream.h"
 #include "ui/UpDownCtrl.h"

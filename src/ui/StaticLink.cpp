@@ -8,7 +8,7 @@
 #include <QPalette>
 #include <memory>
 
-#include "midi/UserSeams.h"
+#include "desktop/UserSeams.h"
 
 CStaticLink g_aboutLink;
 

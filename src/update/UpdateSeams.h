@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "midi/UserSeams.h"
+#include "desktop/UserSeams.h"
 
 // Runs work on the user-interface thread on behalf of the worker.
 class UiThreadInvoker {

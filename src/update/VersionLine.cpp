@@ -1,6 +1,6 @@
 #include "update/VersionLine.h"
 
-#include "midi/UserSeams.h"
+#include "desktop/UserSeams.h"
 
 std::string FormatVersionText(const char* pattern, const std::string& value) {
   std::string text(pattern);

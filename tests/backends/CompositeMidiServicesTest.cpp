@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeMidiServices.h"
-#include "midi/ManualUiQueue.h"
+#include "desktop/ManualUiQueue.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
 #include "midi/backends/jack/JackMidiServices.h"

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "JackTestKit.h"
-#include "midi/ManualUiQueue.h"
+#include "desktop/ManualUiQueue.h"
 #include "RecordingSeams.h"
 #include "TestSettings.h"
 #include "midi/MidiXmit.h"

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "JackTestKit.h"
-#include "app/PrefsDlg.h"
+#include "settings/PrefsDlg.h"
 #include "midi/backends/MidiBackends.h"
 #include "ui/PanelDlg.h"
 

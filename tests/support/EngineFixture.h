@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "FakeMidiServices.h"
-#include "midi/ManualUiQueue.h"
+#include "desktop/ManualUiQueue.h"
 #include "RecordingSeams.h"
 #include "TestSettings.h"
 #include "midi/OutputStream.h"

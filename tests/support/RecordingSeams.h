@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "midi/UserSeams.h"
+#include "desktop/UserSeams.h"
 
 class RecordingSeams final : public UserSeams {
  public:

@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "RecordingSeams.h"
-#include "app/PrefsDlg.h"
+#include "settings/PrefsDlg.h"
 #include "ui/AboutDlg.h"
 #include "ui/DialogTemplate.h"
 #include "ui/StaticLink.h"

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "FakeMidiServices.h"
-#include "midi/ManualUiQueue.h"
+#include "desktop/ManualUiQueue.h"
 #include "RecordingSeams.h"
-#include "app/PrefsDlg.h"
+#include "settings/PrefsDlg.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
 #include "remote/KeyTable.h"

@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "FakeMidiServices.h"
-#include "midi/ManualUiQueue.h"
+#include "desktop/ManualUiQueue.h"
 #include "RecordingSeams.h"
-#include "app/PrefsDlg.h"
-#include "app/ProfileStore.h"
+#include "settings/PrefsDlg.h"
+#include "settings/ProfileStore.h"
 #include "midi/OutputStream.h"
 #include "ui/PrefsWindow.h"
 

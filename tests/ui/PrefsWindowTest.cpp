@@ -8,7 +8,7 @@
 #include <QtTest/QTest>
 
 #include "PrefsFixture.h"
-#include "app/BuildConfig.h"
+#include "settings/BuildConfig.h"
 #include "ui/UpDownCtrl.h"
 
 namespace {

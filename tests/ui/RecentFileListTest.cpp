@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ProfileStore.h"
-#include "app/RecentFileList.h"
+#include "settings/ProfileStore.h"
+#include "settings/RecentFileList.h"
 
 namespace {
 

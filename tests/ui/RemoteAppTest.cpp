@@ -10,11 +10,11 @@
 #include <functional>
 
 #include "FakeMidiServices.h"
-#include "midi/ManualUiQueue.h"
+#include "desktop/ManualUiQueue.h"
 #include "RecordingSeams.h"
-#include "app/MainWindow.h"
-#include "app/PrefsDlg.h"
-#include "app/ProfileStore.h"
+#include "desktop/MainWindow.h"
+#include "settings/PrefsDlg.h"
+#include "settings/ProfileStore.h"
 #include "app/RemoteApp.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"

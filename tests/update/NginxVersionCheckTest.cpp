@@ -28,9 +28,9 @@
 #include <QTimer>
 
 #include "FakeMidiServices.h"
-#include "midi/ManualUiQueue.h"
+#include "desktop/ManualUiQueue.h"
 #include "RecordingSeams.h"
-#include "app/ProfileStore.h"
+#include "settings/ProfileStore.h"
 #include "app/RemoteApp.h"
 #include "ui/PanelDlg.h"
 #include "update/UniqueFd.h"

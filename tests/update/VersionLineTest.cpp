@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "midi/UserSeams.h"
+#include "desktop/UserSeams.h"
 #include "update/VersionLine.h"
 
 namespace {

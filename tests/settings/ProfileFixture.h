@@ -13,7 +13,7 @@
 #include <string>
 
 #include "RecordingSeams.h"
-#include "app/ProfileStore.h"
+#include "settings/ProfileStore.h"
 
 // Set by main before any test runs.
 extern std::string g_defaultProfileLocation;

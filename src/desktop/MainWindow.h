@@ -2,7 +2,7 @@
 // Null until the main panel window runs, and again after it has closed.
 #pragma once
 
-#include "midi/UserSeams.h"
+#include "desktop/UserSeams.h"
 
 OwnerWindow GetMainWindow();
 void SetMainWindow(OwnerWindow pMainWnd);

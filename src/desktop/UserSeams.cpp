@@ -1,4 +1,4 @@
-#include "midi/UserSeams.h"
+#include "desktop/UserSeams.h"
 
 #include <atomic>
 

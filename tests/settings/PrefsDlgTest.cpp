@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "FakeMidiServices.h"
-#include "midi/ManualUiQueue.h"
+#include "desktop/ManualUiQueue.h"
 #include "ProfileFixture.h"
-#include "app/BuildConfig.h"
-#include "app/MainWindow.h"
-#include "app/PrefsDlg.h"
-#include "app/VersionRecord.h"
+#include "settings/BuildConfig.h"
+#include "desktop/MainWindow.h"
+#include "settings/PrefsDlg.h"
+#include "settings/VersionRecord.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
 #include "midi/SettingsAccess.h"

@@ -1,4 +1,4 @@
-#include "midi/ManualUiQueue.h"
+#include "desktop/ManualUiQueue.h"
 
 #include <algorithm>
 

@@ -5,7 +5,7 @@
 #include <climits>
 
 #include "ProfileFixture.h"
-#include "app/BuildConfig.h"
+#include "settings/BuildConfig.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "midi/UserSeams.h"
+#include "desktop/UserSeams.h"
 
 class ProfileStore;
 class CComboBox;

@@ -1,4 +1,4 @@
-#include "app/ProfileStore.h"
+#include "settings/ProfileStore.h"
 
 #include <QSettings>
 #include <QString>
@@ -7,7 +7,7 @@
 #include <atomic>
 #include <limits>
 
-#include "app/BuildConfig.h"
+#include "settings/BuildConfig.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "app/RecentFileList.h"
+#include "settings/RecentFileList.h"
 
 #include <QDir>
 #include <QSysInfo>
 
-#include "app/ProfileStore.h"
+#include "settings/ProfileStore.h"
 
 namespace {
 

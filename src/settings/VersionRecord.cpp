@@ -1,4 +1,4 @@
-#include "app/VersionRecord.h"
+#include "settings/VersionRecord.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/BuildConfig.h"
+#include "settings/BuildConfig.h"
 
 namespace {
 

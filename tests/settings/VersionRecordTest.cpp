@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/VersionRecord.h"
+#include "settings/VersionRecord.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/MainWindow.h"
+#include "desktop/MainWindow.h"
 
 namespace {
 OwnerWindow g_pMainWnd = nullptr;  // user-interface thread only

@@ -1,12 +1,12 @@
-#include "app/PrefsDlg.h"
+#include "settings/PrefsDlg.h"
 
 #include <cstdio>
 
-#include "app/BuildConfig.h"
-#include "app/MainWindow.h"
-#include "app/ProfileStore.h"
-#include "app/RecentFileList.h"
-#include "app/VersionRecord.h"
+#include "settings/BuildConfig.h"
+#include "desktop/MainWindow.h"
+#include "settings/ProfileStore.h"
+#include "settings/RecentFileList.h"
+#include "settings/VersionRecord.h"
 #include "midi/SettingsAccess.h"
 
 CPrefsDlg* g_pPrefsDlg = nullptr;

@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "midi/UiPoster.h"
+#include "desktop/UiPoster.h"
 
 class ManualUiQueue final : public UiPosterFactory {
  public:
