@@ -6,26 +6,26 @@
 #include <QUrl>
 #include <QWidget>
 
-int QtUserSeams::MessageBox(OwnerWindow owner, const std::string& text, const std::string& caption,
+int QtUserSeams::ShowMessageBox(OwnerWindow owner, const std::string& text, const std::string& caption,
                             unsigned style) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (style & 0xF0) {
-    case MB_ICONHAND: icon = QMessageBox::Critical; break;
-    case MB_ICONQUESTION: icon = QMessageBox::Question; break;
-    case MB_ICONWARNING: icon = QMessageBox::Warning; break;
-    case MB_ICONINFORMATION: icon = QMessageBox::Information; break;
+    case QM_MB_ICONHAND: icon = QMessageBox::Critical; break;
+    case QM_MB_ICONQUESTION: icon = QMessageBox::Question; break;
+    case QM_MB_ICONWARNING: icon = QMessageBox::Warning; break;
+    case QM_MB_ICONINFORMATION: icon = QMessageBox::Information; break;
     default: break;
   }
-  const bool yesNo = (style & 0x0F) == MB_YESNO;
+  const bool yesNo = (style & 0x0F) == QM_MB_YESNO;
   QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
                   yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
                   static_cast<QWidget*>(owner));
   // Without an owner the box is application-modal, as an ownerless box is on the desktop.
   box.setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
   const int answer = box.exec();
-  if (answer == QMessageBox::Yes) return IDYES;
-  if (answer == QMessageBox::No) return IDNO;
-  return IDOK;
+  if (answer == QMessageBox::Yes) return QM_IDYES;
+  if (answer == QMessageBox::No) return QM_IDNO;
+  return QM_IDOK;
 }
 
 void QtUserSeams::MessageBeep(unsigned) { QApplication::beep(); }

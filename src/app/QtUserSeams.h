@@ -5,7 +5,7 @@
 
 class QtUserSeams final : public UserSeams {
  public:
-  int MessageBox(OwnerWindow owner, const std::string& text, const std::string& caption,
+  int ShowMessageBox(OwnerWindow owner, const std::string& text, const std::string& caption,
                  unsigned style) override;
   void MessageBeep(unsigned type) override;
   bool ShellOpen(const std::string& target) override;

@@ -41,11 +41,11 @@ class FixedSettings final : public SettingsReader {
 class StderrSeams final : public UserSeams {
  public:
   explicit StderrSeams(std::ostream& err) : m_err(err) {}
-  int MessageBox(OwnerWindow, const std::string& text, const std::string&, unsigned) override {
+  int ShowMessageBox(OwnerWindow, const std::string& text, const std::string&, unsigned) override {
     m_err << "quillmark-send: " << text;
     if (!text.empty() && text.back() != '\n') m_err << '\n';
     ++boxes;
-    return IDOK;
+    return QM_IDOK;
   }
   void MessageBeep(unsigned) override {}
   bool ShellOpen(const std::string&) override { return false; }
@@ -65,7 +65,7 @@ class CompletionTracker final : public MidiServices {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_held;
   }
-  MMRESULT Failure() {
+  MidiResult Failure() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_failure;
   }
@@ -78,28 +78,28 @@ class CompletionTracker final : public MidiServices {
   bool InDeviceName(unsigned device, std::string& name) override {
     return m_inner.InDeviceName(device, name);
   }
-  MMRESULT Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOutCallback callback,
+  MidiResult Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                 std::uintptr_t instance) override {
     m_callback = callback;
     m_instance = instance;
     return m_inner.Open(device, deviceId, &CompletionTracker::Callback,
                         reinterpret_cast<std::uintptr_t>(this));
   }
-  MMRESULT PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override {
+  MidiResult PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override {
     return m_inner.PrepareHeader(device, header, size);
   }
-  MMRESULT UnprepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override {
+  MidiResult UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override {
     return m_inner.UnprepareHeader(device, header, size);
   }
-  MMRESULT ShortMsg(HMIDIOUT device, std::uint32_t message) override {
+  MidiResult ShortMsg(HMidiOut device, std::uint32_t message) override {
     return m_inner.ShortMsg(device, message);
   }
-  MMRESULT LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) override {
+  MidiResult LongMsg(HMidiOut device, MidiHeader* header, unsigned size) override {
     {
       std::lock_guard<std::mutex> lock(m_mutex);
       ++m_held;  // before the call: the device may complete it inside
     }
-    const MMRESULT result = m_inner.LongMsg(device, header, size);
+    const MidiResult result = m_inner.LongMsg(device, header, size);
     if (result != 0) {
       std::lock_guard<std::mutex> lock(m_mutex);
       --m_held;
@@ -107,16 +107,16 @@ class CompletionTracker final : public MidiServices {
     }
     return result;
   }
-  MMRESULT Reset(HMIDIOUT device) override { return m_inner.Reset(device); }
-  MMRESULT Close(HMIDIOUT device) override { return m_inner.Close(device); }
-  std::string ErrorText(MMRESULT result) override { return m_inner.ErrorText(result); }
+  MidiResult Reset(HMidiOut device) override { return m_inner.Reset(device); }
+  MidiResult Close(HMidiOut device) override { return m_inner.Close(device); }
+  std::string ErrorText(MidiResult result) override { return m_inner.ErrorText(result); }
 
  private:
-  static void Callback(HMIDIOUT device, unsigned message, std::uintptr_t instance,
+  static void Callback(HMidiOut device, unsigned message, std::uintptr_t instance,
                        std::uintptr_t param1, std::uintptr_t param2) {
     auto* self = reinterpret_cast<CompletionTracker*>(instance);
     self->m_callback(device, message, self->m_instance, param1, param2);
-    if (message == MOM_DONE) {
+    if (message == QM_MOM_DONE) {
       std::lock_guard<std::mutex> lock(self->m_mutex);
       --self->m_held;
     }
@@ -127,7 +127,7 @@ class CompletionTracker final : public MidiServices {
   std::uintptr_t m_instance = 0;
   std::mutex m_mutex;
   int m_held = 0;
-  MMRESULT m_failure = 0;
+  MidiResult m_failure = 0;
 };
 
 bool ParseInt(const std::string& text, int& value) {
@@ -183,7 +183,7 @@ int SendKeys(const std::vector<const KeyRow*>& keys, CompletionTracker& tracker,
         status = kSendExitFailed;
         break;
       }
-      if (const MMRESULT failure = tracker.Failure()) {
+      if (const MidiResult failure = tracker.Failure()) {
         err << "quillmark-send: " << tracker.ErrorText(failure) << '\n';
         status = kSendExitFailed;
         break;
@@ -328,7 +328,7 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
   } else if (environment.storedDevice) {
     device = environment.storedDevice();
   } else {
-    device = CurrentProfileStore().GetProfileInt(kSettingsSection, "MIDI Output Device", 0);
+    device = CurrentProfileStore().ReadProfileInt(kSettingsSection, "MIDI Output Device", 0);
   }
 
   FixedSettings settings(device, static_cast<std::uint8_t>(deviceId));

@@ -6,8 +6,8 @@ namespace {
 
 class SilentSeams final : public UserSeams {
  public:
-  int MessageBox(OwnerWindow, const std::string&, const std::string&, unsigned) override {
-    return IDOK;
+  int ShowMessageBox(OwnerWindow, const std::string&, const std::string&, unsigned) override {
+    return QM_IDOK;
   }
   void MessageBeep(unsigned) override {}
   bool ShellOpen(const std::string&) override { return false; }

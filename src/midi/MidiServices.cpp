@@ -1,6 +1,6 @@
 #include "midi/MidiServices.h"
 
-std::string MidiServices::ErrorText(MMRESULT result) { return StandardMidiErrorText(result); }
+std::string MidiServices::ErrorText(MidiResult result) { return StandardMidiErrorText(result); }
 
 std::vector<std::string> OutDeviceNames(MidiServices& services) {
   std::vector<std::string> names;
@@ -13,32 +13,32 @@ std::vector<std::string> OutDeviceNames(MidiServices& services) {
   return names;
 }
 
-std::string StandardMidiErrorText(MMRESULT result) {
+std::string StandardMidiErrorText(MidiResult result) {
   switch (result) {
-    case MMSYSERR_NOERROR: return "The specified command was carried out.";
-    case MMSYSERR_ERROR: return "Undefined external error.";
-    case MMSYSERR_BADDEVICEID: return "The specified device identifier is out of range.";
-    case MMSYSERR_NOTENABLED: return "The driver failed to enable.";
-    case MMSYSERR_ALLOCATED: return "The specified resource is already allocated.";
-    case MMSYSERR_INVALHANDLE: return "The specified device handle is invalid.";
-    case MMSYSERR_NODRIVER: return "There is no driver installed on your system.";
-    case MMSYSERR_NOMEM: return "The system is unable to allocate or lock memory.";
-    case MMSYSERR_NOTSUPPORTED: return "The function requested is not supported.";
-    case MMSYSERR_BADERRNUM: return "An error number was specified that is not defined in the system.";
-    case MMSYSERR_INVALFLAG: return "An invalid flag was passed to a system function.";
-    case MMSYSERR_INVALPARAM: return "An invalid parameter was passed to a system function.";
-    case MIDIERR_UNPREPARED: return "The header was not prepared. Prepare the header, and then try again.";
-    case MIDIERR_STILLPLAYING:
+    case QM_MMSYSERR_NOERROR: return "The specified command was carried out.";
+    case QM_MMSYSERR_ERROR: return "Undefined external error.";
+    case QM_MMSYSERR_BADDEVICEID: return "The specified device identifier is out of range.";
+    case QM_MMSYSERR_NOTENABLED: return "The driver failed to enable.";
+    case QM_MMSYSERR_ALLOCATED: return "The specified resource is already allocated.";
+    case QM_MMSYSERR_INVALHANDLE: return "The specified device handle is invalid.";
+    case QM_MMSYSERR_NODRIVER: return "There is no driver installed on your system.";
+    case QM_MMSYSERR_NOMEM: return "The system is unable to allocate or lock memory.";
+    case QM_MMSYSERR_NOTSUPPORTED: return "The function requested is not supported.";
+    case QM_MMSYSERR_BADERRNUM: return "An error number was specified that is not defined in the system.";
+    case QM_MMSYSERR_INVALFLAG: return "An invalid flag was passed to a system function.";
+    case QM_MMSYSERR_INVALPARAM: return "An invalid parameter was passed to a system function.";
+    case QM_MIDIERR_UNPREPARED: return "The header was not prepared. Prepare the header, and then try again.";
+    case QM_MIDIERR_STILLPLAYING:
       return "Cannot perform this operation while media data is still playing. "
              "Reset the device, or wait until the data is finished playing.";
-    case MIDIERR_NOMAP: return "A MIDI map was not found.";
-    case MIDIERR_NOTREADY:
+    case QM_MIDIERR_NOMAP: return "A MIDI map was not found.";
+    case QM_MIDIERR_NOTREADY:
       return "The port is transmitting data to the device. "
              "Wait until the data has been transmitted, and then try again.";
-    case MIDIERR_NODEVICE: return "The MIDI device named in the setup is not installed on the system.";
-    case MIDIERR_INVALIDSETUP: return "The MIDI setup is invalid.";
-    case MIDIERR_BADOPENMODE: return "The operation is unsupported in this open mode.";
-    case MIDIERR_DONT_CONTINUE: return "The operation was not continued.";
+    case QM_MIDIERR_NODEVICE: return "The MIDI device named in the setup is not installed on the system.";
+    case QM_MIDIERR_INVALIDSETUP: return "The MIDI setup is invalid.";
+    case QM_MIDIERR_BADOPENMODE: return "The operation is unsupported in this open mode.";
+    case QM_MIDIERR_DONT_CONTINUE: return "The operation was not continued.";
     default: return "An error number was specified that is not defined in the system.";
   }
 }

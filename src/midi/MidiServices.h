@@ -9,48 +9,48 @@
 #include <string>
 #include <vector>
 
-using MMRESULT = std::uint32_t;
+using MidiResult = std::uint32_t;
 
 // Result codes. 0 to 11 and 64 to 71 keep the numbers users may know from other MIDI
 // software; a backend may add codes of its own from kBackendErrorBase on and give them
 // texts through ErrorText.
-inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
-inline constexpr MMRESULT MMSYSERR_ERROR = 1;
-inline constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
-inline constexpr MMRESULT MMSYSERR_NOTENABLED = 3;
-inline constexpr MMRESULT MMSYSERR_ALLOCATED = 4;
-inline constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
-inline constexpr MMRESULT MMSYSERR_NODRIVER = 6;
-inline constexpr MMRESULT MMSYSERR_NOMEM = 7;
-inline constexpr MMRESULT MMSYSERR_NOTSUPPORTED = 8;
-inline constexpr MMRESULT MMSYSERR_BADERRNUM = 9;
-inline constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
-inline constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
-inline constexpr MMRESULT MIDIERR_UNPREPARED = 64;
-inline constexpr MMRESULT MIDIERR_STILLPLAYING = 65;
-inline constexpr MMRESULT MIDIERR_NOMAP = 66;
-inline constexpr MMRESULT MIDIERR_NOTREADY = 67;
-inline constexpr MMRESULT MIDIERR_NODEVICE = 68;
-inline constexpr MMRESULT MIDIERR_INVALIDSETUP = 69;
-inline constexpr MMRESULT MIDIERR_BADOPENMODE = 70;
-inline constexpr MMRESULT MIDIERR_DONT_CONTINUE = 71;
-inline constexpr MMRESULT kBackendErrorBase = 0x1000;
+inline constexpr MidiResult QM_MMSYSERR_NOERROR = 0;
+inline constexpr MidiResult QM_MMSYSERR_ERROR = 1;
+inline constexpr MidiResult QM_MMSYSERR_BADDEVICEID = 2;
+inline constexpr MidiResult QM_MMSYSERR_NOTENABLED = 3;
+inline constexpr MidiResult QM_MMSYSERR_ALLOCATED = 4;
+inline constexpr MidiResult QM_MMSYSERR_INVALHANDLE = 5;
+inline constexpr MidiResult QM_MMSYSERR_NODRIVER = 6;
+inline constexpr MidiResult QM_MMSYSERR_NOMEM = 7;
+inline constexpr MidiResult QM_MMSYSERR_NOTSUPPORTED = 8;
+inline constexpr MidiResult QM_MMSYSERR_BADERRNUM = 9;
+inline constexpr MidiResult QM_MMSYSERR_INVALFLAG = 10;
+inline constexpr MidiResult QM_MMSYSERR_INVALPARAM = 11;
+inline constexpr MidiResult QM_MIDIERR_UNPREPARED = 64;
+inline constexpr MidiResult QM_MIDIERR_STILLPLAYING = 65;
+inline constexpr MidiResult QM_MIDIERR_NOMAP = 66;
+inline constexpr MidiResult QM_MIDIERR_NOTREADY = 67;
+inline constexpr MidiResult QM_MIDIERR_NODEVICE = 68;
+inline constexpr MidiResult QM_MIDIERR_INVALIDSETUP = 69;
+inline constexpr MidiResult QM_MIDIERR_BADOPENMODE = 70;
+inline constexpr MidiResult QM_MIDIERR_DONT_CONTINUE = 71;
+inline constexpr MidiResult kBackendErrorBase = 0x1000;
 
 // Device number of the virtual output port ("MIDI mapper" in the original design).
-inline constexpr std::uint32_t MIDI_MAPPER = 0xFFFFFFFFu;
+inline constexpr std::uint32_t QM_MIDI_MAPPER = 0xFFFFFFFFu;
 
 // Completion messages delivered to the open callback.
-inline constexpr unsigned MOM_OPEN = 967;
-inline constexpr unsigned MOM_CLOSE = 968;
-inline constexpr unsigned MOM_DONE = 969;
+inline constexpr unsigned QM_MOM_OPEN = 967;
+inline constexpr unsigned QM_MOM_CLOSE = 968;
+inline constexpr unsigned QM_MOM_DONE = 969;
 
 // Header flags.
-inline constexpr std::uint32_t MHDR_DONE = 0x1;
-inline constexpr std::uint32_t MHDR_PREPARED = 0x2;
-inline constexpr std::uint32_t MHDR_INQUEUE = 0x4;
+inline constexpr std::uint32_t QM_MHDR_DONE = 0x1;
+inline constexpr std::uint32_t QM_MHDR_PREPARED = 0x2;
+inline constexpr std::uint32_t QM_MHDR_INQUEUE = 0x4;
 
 // One long-message buffer. lpData and dwBufferLength describe the bytes to send; the
-// device hands the header back through MOM_DONE once it no longer touches them.
+// device hands the header back through QM_MOM_DONE once it no longer touches them.
 struct MidiHeader {
   std::uint8_t* lpData = nullptr;
   std::uint32_t dwBufferLength = 0;
@@ -69,18 +69,18 @@ struct MidiOutDevice {
   MidiOutDevice& operator=(const MidiOutDevice&) = delete;
   virtual ~MidiOutDevice() = default;
 };
-using HMIDIOUT = MidiOutDevice*;
+using HMidiOut = MidiOutDevice*;
 
-// Called with MOM_OPEN, MOM_DONE (param1 = the header) and MOM_CLOSE. It may run on a
+// Called with QM_MOM_OPEN, QM_MOM_DONE (param1 = the header) and QM_MOM_CLOSE. It may run on a
 // thread of the backend's or inside LongMsg, Reset or Close on the calling thread.
-using MidiOutCallback = void (*)(HMIDIOUT device, unsigned message, std::uintptr_t instance,
+using MidiOutCallback = void (*)(HMidiOut device, unsigned message, std::uintptr_t instance,
                                  std::uintptr_t param1, std::uintptr_t param2);
 
 // Contract every backend keeps:
 // - Open either succeeds and stores a device, or fails, stores null and never calls back.
-// - LongMsg never blocks; a header it accepted comes back through MOM_DONE exactly once,
+// - LongMsg never blocks; a header it accepted comes back through QM_MOM_DONE exactly once,
 //   after the bytes have left for the transport, or when Reset or Close return it.
-// - Reset returns every header the device holds (each with MOM_DONE) before it returns.
+// - Reset returns every header the device holds (each with QM_MOM_DONE) before it returns.
 // - Close always ends the device, whatever its result: every held header has come back
 //   before it returns, and after it returns no callback runs and no header is touched.
 // - Reset and Close are never called while the caller holds a lock that the callback takes
@@ -98,18 +98,18 @@ class MidiServices {
   virtual unsigned InDeviceCount() = 0;
   virtual bool InDeviceName(unsigned device, std::string& name) = 0;
 
-  virtual MMRESULT Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOutCallback callback,
+  virtual MidiResult Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                         std::uintptr_t instance) = 0;
-  virtual MMRESULT PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) = 0;
-  virtual MMRESULT UnprepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) = 0;
-  virtual MMRESULT ShortMsg(HMIDIOUT device, std::uint32_t message) = 0;
-  virtual MMRESULT LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) = 0;
-  virtual MMRESULT Reset(HMIDIOUT device) = 0;
-  virtual MMRESULT Close(HMIDIOUT device) = 0;
+  virtual MidiResult PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) = 0;
+  virtual MidiResult UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned size) = 0;
+  virtual MidiResult ShortMsg(HMidiOut device, std::uint32_t message) = 0;
+  virtual MidiResult LongMsg(HMidiOut device, MidiHeader* header, unsigned size) = 0;
+  virtual MidiResult Reset(HMidiOut device) = 0;
+  virtual MidiResult Close(HMidiOut device) = 0;
 
   // The user-facing text for a result code; the standard table unless overridden for a
   // backend's own codes.
-  virtual std::string ErrorText(MMRESULT result);
+  virtual std::string ErrorText(MidiResult result);
 };
 
 // The output devices' names in device order (the list position is the device number),
@@ -118,4 +118,4 @@ std::vector<std::string> OutDeviceNames(MidiServices& services);
 
 // The standard texts for codes 0 to 11 and 64 to 71; an unknown code gets a text that
 // says so.
-std::string StandardMidiErrorText(MMRESULT result);
+std::string StandardMidiErrorText(MidiResult result);

@@ -14,11 +14,11 @@ CMidiXmit::~CMidiXmit() { ReleasePort(); }
 
 void CMidiXmit::OpenPort() {
   if (m_stream) {
-    CurrentUserSeams().MessageBeep(MB_ICONHAND);
+    CurrentUserSeams().MessageBeep(QM_MB_ICONHAND);
     return;
   }
   const auto device = static_cast<std::uint32_t>(CurrentMidiOutDevice());
-  const MMRESULT result = OpenOutputStream(&m_stream, nullptr, device, nullptr, kOpenOptions);
+  const MidiResult result = OpenOutputStream(&m_stream, nullptr, device, nullptr, kOpenOptions);
   if (result != 0) ReportError(result, kOpenErrorLocation);
 }
 
@@ -26,7 +26,7 @@ int CMidiXmit::Send(int count, const unsigned char* bytes) {
   if (!m_stream || m_errorReported) {
     OpenPort();
     if (!m_stream) {
-      CurrentUserSeams().MessageBeep(MB_ICONHAND);
+      CurrentUserSeams().MessageBeep(QM_MB_ICONHAND);
       return 0;
     }
   }
@@ -35,7 +35,7 @@ int CMidiXmit::Send(int count, const unsigned char* bytes) {
     const int result = PutOutputEvent(m_stream, &event);
     if (result == 0) continue;
     if (result != -1) {
-      ReportError(static_cast<MMRESULT>(result), kPutErrorLocation);
+      ReportError(static_cast<MidiResult>(result), kPutErrorLocation);
       // The device failed under the stream (a transport that went away): let the next key
       // open it afresh rather than report the same dead stream again and again.
       ReleasePort();
@@ -47,18 +47,18 @@ int CMidiXmit::Send(int count, const unsigned char* bytes) {
 
 int CMidiXmit::ReleasePort() {
   if (!m_stream) return 0;
-  const MMRESULT result = CloseOutputStream(&m_stream);
+  const MidiResult result = CloseOutputStream(&m_stream);
   m_stream = nullptr;
   return static_cast<int>(result);
 }
 
-void CMidiXmit::ReportError(MMRESULT result, int location) {
+void CMidiXmit::ReportError(MidiResult result, int location) {
   // The platform's error text comes in a 256-character buffer, terminator included.
   std::string errorText = MidiErrorText(result);
   if (errorText.size() > 255) errorText.resize(255);
   char text[512];
   std::snprintf(text, sizeof text, "Error: %s\nError location: %s (%d)\n", errorText.c_str(),
                 "MidiXmit", location);
-  CurrentUserSeams().MessageBox(nullptr, text, "MIDI Device Error", MB_OK | MB_ICONHAND);
+  CurrentUserSeams().ShowMessageBox(nullptr, text, "MIDI Device Error", QM_MB_OK | QM_MB_ICONHAND);
   m_errorReported = 1;
 }

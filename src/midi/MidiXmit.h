@@ -25,7 +25,7 @@ class CMidiXmit {
   int Send(int count, const unsigned char* bytes);
   // 0 when no stream was open, otherwise the close result.
   int ReleasePort();
-  void ReportError(MMRESULT result, int location);
+  void ReportError(MidiResult result, int location);
 
   bool IsOpen() const { return m_stream != nullptr; }
   bool ErrorReported() const { return m_errorReported != 0; }

@@ -138,10 +138,10 @@ std::uint32_t CreatePool(OutputStream* stream, std::uint32_t count) {
   return usable;
 }
 
-// Returns a buffer to the pool: after MOM_DONE, or when the device refused it.
+// Returns a buffer to the pool: after QM_MOM_DONE, or when the device refused it.
 void ReturnBuffer(OutputStream* stream, MidiHeader* header) {
   header->dwBytesRecorded = 0;
-  header->dwFlags &= ~MHDR_DONE;
+  header->dwFlags &= ~QM_MHDR_DONE;
   header->dwBufferLength = stream->sysexBufferSize;
   if (stream->owner && stream->owner->outstandingBuffers > 0) --stream->owner->outstandingBuffers;
   if (stream->sysexFree < stream->sysexFreeMax) ++stream->sysexFree;
@@ -196,7 +196,7 @@ int StreamLibExit() {
 
 MidiServices* StreamLibServices() { return g_engine.services; }
 
-std::string MidiErrorText(MMRESULT result) {
+std::string MidiErrorText(MidiResult result) {
   return g_engine.services ? g_engine.services->ErrorText(result) : StandardMidiErrorText(result);
 }
 
@@ -225,28 +225,28 @@ void TrackNote(OutputStream* stream, std::uint32_t message) {
   }
 }
 
-MMRESULT OpenOutputStream(OutputStream** handle, void* notifyWindow, std::uint32_t deviceNumber,
+MidiResult OpenOutputStream(OutputStream** handle, void* notifyWindow, std::uint32_t deviceNumber,
                           StreamOwner* owner, std::uint32_t options) {
-  constexpr auto kRefused = static_cast<MMRESULT>(-1);
+  constexpr auto kRefused = static_cast<MidiResult>(-1);
   if (!handle) return kRefused;
   DestroyRetiredPosters();
   if (*handle && !IsLive(*handle)) {
     *handle = nullptr;
     return kRefused;
   }
-  if (!g_engine.services || !g_engine.posters) return MMSYSERR_NODRIVER;
+  if (!g_engine.services || !g_engine.posters) return QM_MMSYSERR_NODRIVER;
   // Indices 10 to 15 have no size-table entry.
   const std::uint32_t bufferIndex = (options >> 8) & 0xF;
   const std::uint32_t queueIndex = (options >> 12) & 0xF;
-  if (bufferIndex >= kSizeTable.size() || queueIndex >= kSizeTable.size()) return MMSYSERR_INVALPARAM;
-  if (deviceNumber != MIDI_MAPPER && deviceNumber >= g_engine.services->OutDeviceCount()) {
-    return MMSYSERR_BADDEVICEID;
+  if (bufferIndex >= kSizeTable.size() || queueIndex >= kSizeTable.size()) return QM_MMSYSERR_INVALPARAM;
+  if (deviceNumber != QM_MIDI_MAPPER && deviceNumber >= g_engine.services->OutDeviceCount()) {
+    return QM_MMSYSERR_BADDEVICEID;
   }
 
   void* block = HeapAllocate(sizeof(OutputStream), true);
   if (!block) {
     *handle = nullptr;
-    return MMSYSERR_NOMEM;
+    return QM_MMSYSERR_NOMEM;
   }
   auto* stream = new (block) OutputStream{};
   // A stream that cannot post cannot send SysEx at all; fail before touching the device.
@@ -254,13 +254,13 @@ MMRESULT OpenOutputStream(OutputStream** handle, void* notifyWindow, std::uint32
   if (!stream->window) {
     FreeRecord(stream);
     *handle = nullptr;
-    return MMSYSERR_NOMEM;
+    return QM_MMSYSERR_NOMEM;
   }
   *handle = stream;
   stream->notifyWindow = notifyWindow;
   stream->deviceId = deviceNumber;
 
-  const MMRESULT opened = g_engine.services->Open(&stream->device, deviceNumber, &OutputCallback,
+  const MidiResult opened = g_engine.services->Open(&stream->device, deviceNumber, &OutputCallback,
                                                   reinterpret_cast<std::uintptr_t>(stream));
   if (opened != 0) {
     *handle = nullptr;
@@ -279,7 +279,7 @@ MMRESULT OpenOutputStream(OutputStream** handle, void* notifyWindow, std::uint32
     g_engine.services->Close(stream->device);
     *handle = nullptr;
     FreeRecord(stream);
-    return MMSYSERR_NOMEM;
+    return QM_MMSYSERR_NOMEM;
   }
   stream->queueCapacity = capacity;
 
@@ -353,7 +353,7 @@ void OutputWindowProc(UiPoster* target, unsigned message, std::uintptr_t wParam,
     auto* header = reinterpret_cast<MidiHeader*>(wParam);
     header->dwBufferLength = header->dwBytesRecorded;
     header->lpData -= header->dwBytesRecorded;
-    const MMRESULT sent = g_engine.services->LongMsg(stream->device, header, kMidiHeaderSize);
+    const MidiResult sent = g_engine.services->LongMsg(stream->device, header, kMidiHeaderSize);
     header->dwBytesRecorded = 0;
     // A refused buffer never comes back from the device; reclaim its place so one failed
     // send cannot wedge the stream.
@@ -373,19 +373,19 @@ void OutputWindowProc(UiPoster* target, unsigned message, std::uintptr_t wParam,
   }
 }
 
-void OutputCallback(HMIDIOUT, unsigned message, std::uintptr_t instance, std::uintptr_t param1,
+void OutputCallback(HMidiOut, unsigned message, std::uintptr_t instance, std::uintptr_t param1,
                     std::uintptr_t) {
   auto* stream = reinterpret_cast<OutputStream*>(instance);
-  if (message == MOM_DONE) {
+  if (message == QM_MOM_DONE) {
     std::lock_guard<std::recursive_mutex> lock(g_outputLock);
     ReturnBuffer(stream, reinterpret_cast<MidiHeader*>(param1));
-  } else if (message == MOM_CLOSE) {
+  } else if (message == QM_MOM_CLOSE) {
     std::lock_guard<std::recursive_mutex> lock(g_outputLock);
     stream->window->Post(WM_STREAM_CLOSED, 0, instance);
   }
 }
 
-MMRESULT ResetOutputStream(OutputStream* stream) {
+MidiResult ResetOutputStream(OutputStream* stream) {
   if (!stream) return 1;
   stream->queueCount = stream->queueWrite = stream->queueRead = 0;
   for (std::uint32_t note = 0; note < 128; ++note) {
@@ -400,14 +400,14 @@ MMRESULT ResetOutputStream(OutputStream* stream) {
   return g_engine.services->Reset(stream->device);
 }
 
-MMRESULT CloseOutputStream(OutputStream** handle) {
+MidiResult CloseOutputStream(OutputStream** handle) {
   if (!handle || !*handle) return 0;
   OutputStream* stream = *handle;
   // The reset hands back every buffer the device holds, so the pool can go before the
   // device closes; a buffer that is only posted dies with the poster below.
-  const MMRESULT reset = ResetOutputStream(stream);
+  const MidiResult reset = ResetOutputStream(stream);
   ReleasePool(stream);
-  const MMRESULT closed = g_engine.services->Close(stream->device);
+  const MidiResult closed = g_engine.services->Close(stream->device);
   // From here on the device calls back no more.
   if (stream->owner) RemoveFromOwner(stream->owner, stream);
   g_engine.live.erase(std::find(g_engine.live.begin(), g_engine.live.end(), stream));

@@ -28,7 +28,7 @@ inline constexpr std::uint32_t STATUS_SYSEX_BUSY = 0x200000;
 // Posted to a stream's poster: send the finished buffer (wParam = header, lParam = stream).
 inline constexpr unsigned WM_SEND_SYSEX = 0x5154;
 // Posted when a device reports its own close (lParam = stream).
-inline constexpr unsigned WM_STREAM_CLOSED = MOM_CLOSE;
+inline constexpr unsigned WM_STREAM_CLOSED = QM_MOM_CLOSE;
 
 // Engine limits.
 inline constexpr std::array<std::uint32_t, 10> kSizeTable = {64,   128,  256,  512,   1024,
@@ -54,7 +54,7 @@ struct StreamOwner {
 };
 
 struct OutputStream {
-  HMIDIOUT device = nullptr;
+  HMidiOut device = nullptr;
   void* notifyWindow = nullptr;  // never set by this program
   StreamOwner* owner = nullptr;
   std::uint32_t deviceId = 0;
@@ -75,7 +75,7 @@ struct OutputStream {
   std::uint32_t sysexFreeMax = 0;
   // First error the device gave for a long message; from then on every put reports it,
   // so a dead transport reaches the user instead of swallowing keys.
-  MMRESULT deviceError = 0;
+  MidiResult deviceError = 0;
 };
 
 // Engine start and end. StreamLibInit takes the device services and the factory of
@@ -84,26 +84,26 @@ int StreamLibInit(MidiServices* services, UiPosterFactory* posters);
 // Closes any stream still open, then releases all engine memory at once. 1 on success.
 int StreamLibExit();
 
-MMRESULT OpenOutputStream(OutputStream** handle, void* notifyWindow, std::uint32_t deviceNumber,
+MidiResult OpenOutputStream(OutputStream** handle, void* notifyWindow, std::uint32_t deviceNumber,
                           StreamOwner* owner, std::uint32_t options);
 // 0 when the event was sent, queued, stored or dropped; -1 when refused (nothing stored);
 // the device's error code once a long message of this stream failed.
 int PutOutputEvent(OutputStream* stream, const MidiEvent* event);
-MMRESULT ResetOutputStream(OutputStream* stream);
-MMRESULT CloseOutputStream(OutputStream** handle);
+MidiResult ResetOutputStream(OutputStream* stream);
+MidiResult CloseOutputStream(OutputStream** handle);
 
 // The device services the engine runs on (for the device lists); null before start.
 MidiServices* StreamLibServices();
 
 // The text for a result code, from the engine's device services.
-std::string MidiErrorText(MMRESULT result);
+std::string MidiErrorText(MidiResult result);
 
 // Internal steps, exposed for the tests.
 int StatusFilterBit(std::uint8_t status);  // -1 when the status is never filtered
 void TrackNote(OutputStream* stream, std::uint32_t message);
 void OutputWindowProc(UiPoster* target, unsigned message, std::uintptr_t wParam,
                       std::uintptr_t lParam);
-void OutputCallback(HMIDIOUT device, unsigned message, std::uintptr_t instance,
+void OutputCallback(HMidiOut device, unsigned message, std::uintptr_t instance,
                     std::uintptr_t param1, std::uintptr_t param2);
 
 // Testing aid: the nth engine allocation from now (1 = the next) fails; 0 turns it off.

@@ -5,7 +5,7 @@
 #include "remote/RemoteKeyMsg.h"
 
 const KeyRow* FindKeyByValue(unsigned keyValue) {
-  if (keyValue == kKeyValueE) keyValue = VK_RETURN;
+  if (keyValue == kKeyValueE) keyValue = QM_VK_RETURN;
   const auto* row = std::find_if(kKeyTable.begin(), kKeyTable.end(),
                                  [&](const KeyRow& r) { return r.keyValue == keyValue; });
   return row == kKeyTable.end() ? nullptr : row;

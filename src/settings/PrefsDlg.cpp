@@ -73,31 +73,31 @@ void CPrefsDlg::LoadSettings() {
   m_pApp = &CurrentProfileStore();
 
   m_nMidiChannel = static_cast<std::uint8_t>(
-      m_pApp->GetProfileInt(kSettingsSection, "MIDI Channel", kChannelNotStored));
+      m_pApp->ReadProfileInt(kSettingsSection, "MIDI Channel", kChannelNotStored));
   if (m_nMidiChannel == kChannelNotStored) {
     m_nMidiChannel = 1;
     m_bFirstRun = 1;
   }
-  m_strBackground = m_pApp->GetProfileString(kSettingsSection, "Background", "DarkRivets.bmp");
-  m_nMidiInDevice = m_pApp->GetProfileInt(kSettingsSection, "MIDI Input Device", 0);
-  m_nMidiOutDevice = m_pApp->GetProfileInt(kSettingsSection, "MIDI Output Device", 0);
+  m_strBackground = m_pApp->ReadProfileString(kSettingsSection, "Background", "DarkRivets.bmp");
+  m_nMidiInDevice = m_pApp->ReadProfileInt(kSettingsSection, "MIDI Input Device", 0);
+  m_nMidiOutDevice = m_pApp->ReadProfileInt(kSettingsSection, "MIDI Output Device", 0);
   m_nTargetDeviceId =
-      static_cast<std::uint8_t>(m_pApp->GetProfileInt(kSettingsSection, "TargetDeviceID", 0));
-  m_strVersionFile = m_pApp->GetProfileString(kSettingsSection, "VersionFile", kDefaultVersionFile);
-  m_strHostname = m_pApp->GetProfileString(kSettingsSection, "Hostname", kDefaultHostname);
-  m_bReleaseOnDeactivate = m_pApp->GetProfileInt(kSettingsSection, "DisengageOnMinimize", 1);
+      static_cast<std::uint8_t>(m_pApp->ReadProfileInt(kSettingsSection, "TargetDeviceID", 0));
+  m_strVersionFile = m_pApp->ReadProfileString(kSettingsSection, "VersionFile", kDefaultVersionFile);
+  m_strHostname = m_pApp->ReadProfileString(kSettingsSection, "Hostname", kDefaultHostname);
+  m_bReleaseOnDeactivate = m_pApp->ReadProfileInt(kSettingsSection, "DisengageOnMinimize", 1);
 }
 
 void CPrefsDlg::SaveSettings() {
-  if (!m_pApp->WriteProfileString(kSettingsSection, "Background", m_strBackground)) {
-    CurrentUserSeams().MessageBox(GetMainWindow(), "Could not write to registry.", "Error", MB_OK);
+  if (!m_pApp->StoreProfileString(kSettingsSection, "Background", m_strBackground)) {
+    CurrentUserSeams().ShowMessageBox(GetMainWindow(), "Could not write to registry.", "Error", QM_MB_OK);
     return;
   }
-  m_pApp->WriteProfileInt(kSettingsSection, "MIDI Channel", m_nMidiChannel);
-  m_pApp->WriteProfileInt(kSettingsSection, "TargetDeviceID", m_nTargetDeviceId);
-  m_pApp->WriteProfileInt(kSettingsSection, "MIDI Input Device", m_nMidiInDevice);
-  m_pApp->WriteProfileInt(kSettingsSection, "MIDI Output Device", m_nMidiOutDevice);
-  m_pApp->WriteProfileInt(kSettingsSection, "DisengageOnMinimize", m_bReleaseOnDeactivate);
+  m_pApp->StoreProfileInt(kSettingsSection, "MIDI Channel", m_nMidiChannel);
+  m_pApp->StoreProfileInt(kSettingsSection, "TargetDeviceID", m_nTargetDeviceId);
+  m_pApp->StoreProfileInt(kSettingsSection, "MIDI Input Device", m_nMidiInDevice);
+  m_pApp->StoreProfileInt(kSettingsSection, "MIDI Output Device", m_nMidiOutDevice);
+  m_pApp->StoreProfileInt(kSettingsSection, "DisengageOnMinimize", m_bReleaseOnDeactivate);
 }
 
 const char* CPrefsDlg::GetBackgroundPath() const {

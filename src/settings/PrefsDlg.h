@@ -46,7 +46,7 @@ class CPrefsDlg {
 
   // The Preferences window. Each showing creates the window anew on this object, owned by
   // the parent given at construction, else by the main window, else by none (then it is
-  // centred on the screen). Returns IDOK or IDCANCEL; the settings change only through
+  // centred on the screen). Returns QM_IDOK or QM_IDCANCEL; the settings change only through
   // the window's save exchange and its browse button.
   int DoModal();
   // Prepares a new window: a first load, the recent backgrounds read and checked, the

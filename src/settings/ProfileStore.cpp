@@ -68,7 +68,7 @@ std::atomic<ProfileStore*> g_installedStore{nullptr};
 ProfileStore::ProfileStore(std::string company, std::string application)
     : m_strCompany(std::move(company)), m_strApplication(std::move(application)) {}
 
-std::int32_t ProfileStore::GetProfileInt(const std::string& section, const std::string& entry,
+std::int32_t ProfileStore::ReadProfileInt(const std::string& section, const std::string& entry,
                                          std::int32_t nDefault) const {
   const QSettings settings(ToQt(m_strCompany), ToQt(m_strApplication));
   const QVariant stored = settings.value(Key(section, entry));
@@ -76,7 +76,7 @@ std::int32_t ProfileStore::GetProfileInt(const std::string& section, const std::
   return stored.isValid() && IntegerValue(stored, value) ? value : nDefault;
 }
 
-std::string ProfileStore::GetProfileString(const std::string& section, const std::string& entry,
+std::string ProfileStore::ReadProfileString(const std::string& section, const std::string& entry,
                                            const std::string& strDefault) const {
   const QSettings settings(ToQt(m_strCompany), ToQt(m_strApplication));
   const QVariant stored = settings.value(Key(section, entry));
@@ -88,14 +88,14 @@ std::string ProfileStore::GetProfileString(const std::string& section, const std
   return stored.toString().toStdString();
 }
 
-bool ProfileStore::WriteProfileInt(const std::string& section, const std::string& entry,
+bool ProfileStore::StoreProfileInt(const std::string& section, const std::string& entry,
                                    std::int32_t nValue) {
   QSettings settings(ToQt(m_strCompany), ToQt(m_strApplication));
   settings.setValue(Key(section, entry), static_cast<int>(nValue));
   return Flush(settings);
 }
 
-bool ProfileStore::WriteProfileString(const std::string& section, const std::string& entry,
+bool ProfileStore::StoreProfileString(const std::string& section, const std::string& entry,
                                       const std::string& strValue) {
   QSettings settings(ToQt(m_strCompany), ToQt(m_strApplication));
   settings.setValue(Key(section, entry), ToQt(strValue));
@@ -125,6 +125,6 @@ ProfileStore* InstallProfileStore(ProfileStore* store) {
 }
 
 std::string ReadDownloadUrl() {
-  return CurrentProfileStore().GetProfileString(kSettingsSection, "DownloadURL",
+  return CurrentProfileStore().ReadProfileString(kSettingsSection, "DownloadURL",
                                                 kDefaultDownloadUrl);
 }

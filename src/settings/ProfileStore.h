@@ -23,17 +23,17 @@ class ProfileStore {
 
   // The stored value when it exists and is an integer that fits in 32 bits (unsigned
   // values above 0x7FFFFFFF read as their signed 32-bit form), otherwise nDefault.
-  virtual std::int32_t GetProfileInt(const std::string& section, const std::string& entry,
+  virtual std::int32_t ReadProfileInt(const std::string& section, const std::string& entry,
                                      std::int32_t nDefault) const;
   // The stored text when the value exists, otherwise strDefault.
-  virtual std::string GetProfileString(const std::string& section, const std::string& entry,
+  virtual std::string ReadProfileString(const std::string& section, const std::string& entry,
                                        const std::string& strDefault) const;
   // True when the value reached the disk. The value is stored as a 32-bit integer: the
   // registry holds -1 as the DWORD 0xFFFFFFFF, the Linux file as the text "-1"; either
   // form, and "4294967295", reads back as -1.
-  virtual bool WriteProfileInt(const std::string& section, const std::string& entry,
+  virtual bool StoreProfileInt(const std::string& section, const std::string& entry,
                                std::int32_t nValue);
-  virtual bool WriteProfileString(const std::string& section, const std::string& entry,
+  virtual bool StoreProfileString(const std::string& section, const std::string& entry,
                                   const std::string& strValue);
   // Deletes the section with all its values; true when that reached the disk or the
   // section held nothing.

@@ -48,7 +48,7 @@ bool CRecentFileList::SamePath(const std::string& a, const std::string& b) const
 void CRecentFileList::ReadList() {
   ProfileStore& store = CurrentProfileStore();
   for (int i = 0; i < GetSize(); ++i) {
-    m_arrNames[static_cast<std::size_t>(i)] = store.GetProfileString(m_strSectionName, EntryName(i), "");
+    m_arrNames[static_cast<std::size_t>(i)] = store.ReadProfileString(m_strSectionName, EntryName(i), "");
   }
 }
 
@@ -81,6 +81,6 @@ void CRecentFileList::WriteList() const {
   store.DeleteSection(m_strSectionName);
   for (int i = 0; i < GetSize(); ++i) {
     const std::string& name = m_arrNames[static_cast<std::size_t>(i)];
-    if (!name.empty()) store.WriteProfileString(m_strSectionName, EntryName(i), name);
+    if (!name.empty()) store.StoreProfileString(m_strSectionName, EntryName(i), name);
   }
 }

@@ -31,7 +31,7 @@ constexpr std::array<ControlTemplate, 5> kAboutControls = {{
     {1005, ControlClass::Static, kContactLine.data(), 8, 20, 165, 16, kCentredStatic},
     {-1, ControlClass::Static, "MIDI: JACK and ALSA sequencer libraries", 9, 40, 164, 9, kCentredStatic},
     {-1, ControlClass::Static, "User interface: the Qt 6 toolkit", 14, 49, 152, 8, kCentredStatic},
-    {IDOK, ControlClass::PushButton, "OK", 65, 62, 50, 14, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON},
+    {QM_IDOK, ControlClass::PushButton, "OK", 65, 62, 50, 14, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON},
     {1006, ControlClass::Edit, "", 23, 5, 136, 12, WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_READONLY | ES_CENTER},
 }};
 
@@ -44,7 +44,7 @@ CAboutDlg::CAboutDlg(QWidget* pParent)
     : QDialog(pParent ? pParent : static_cast<QWidget*>(GetMainWindow())),
       m_controls(BuildDialog(this, kAboutTemplate)) {
   setObjectName(QStringLiteral("about"));
-  if (auto* ok = qobject_cast<QPushButton*>(Control(IDOK))) connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  if (auto* ok = qobject_cast<QPushButton*>(Control(QM_IDOK))) connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 QWidget* CAboutDlg::Control(int id) const {
@@ -53,7 +53,7 @@ QWidget* CAboutDlg::Control(int id) const {
 
 int CAboutDlg::DoModal() {
   if (OnInitDialog()) FocusFirstTabStop(m_controls);
-  return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+  return exec() == QDialog::Accepted ? QM_IDOK : QM_IDCANCEL;
 }
 
 bool CAboutDlg::OnInitDialog() {

@@ -12,7 +12,7 @@ class CAboutDlg final : public QDialog {
   // Without a parent the box sits on the main window, when there is one.
   explicit CAboutDlg(QWidget* pParent = nullptr);
 
-  // Runs the box modally; returns IDOK or IDCANCEL.
+  // Runs the box modally; returns QM_IDOK or QM_IDCANCEL.
   int DoModal();
   // Attaches g_aboutLink to the contact line with the settings holder's mailto link,
   // shows the version text and centres the box on its owner. Returns true: the focus

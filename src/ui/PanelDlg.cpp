@@ -99,20 +99,20 @@ QChar Mnemonic(const QString& caption) {
 unsigned VirtualKeyFromQt(int key, Qt::KeyboardModifiers modifiers) {
   const bool keypad = modifiers & Qt::KeypadModifier;
   if (key >= Qt::Key_0 && key <= Qt::Key_9) {
-    return static_cast<unsigned>(key - Qt::Key_0) + (keypad ? VK_NUMPAD0 : 0x30u);
+    return static_cast<unsigned>(key - Qt::Key_0) + (keypad ? QM_VK_NUMPAD0 : 0x30u);
   }
   if (key >= Qt::Key_A && key <= Qt::Key_Z) return 0x41u + static_cast<unsigned>(key - Qt::Key_A);
-  if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return VK_F1 + static_cast<unsigned>(key - Qt::Key_F1);
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return QM_VK_F1 + static_cast<unsigned>(key - Qt::Key_F1);
   switch (key) {
     case Qt::Key_Return:
-    case Qt::Key_Enter: return VK_RETURN;
-    case Qt::Key_Up: return VK_UP;
-    case Qt::Key_Down: return VK_DOWN;
+    case Qt::Key_Enter: return QM_VK_RETURN;
+    case Qt::Key_Up: return QM_VK_UP;
+    case Qt::Key_Down: return QM_VK_DOWN;
     case Qt::Key_Left: return 0x25;
     case Qt::Key_Right: return 0x27;
-    case Qt::Key_Period: return keypad ? VK_DECIMAL : 0xBE;
-    case Qt::Key_Comma: return keypad ? VK_DECIMAL : 0xBC;  // keypad decimal key of some layouts
-    case Qt::Key_Minus: return keypad ? VK_SUBTRACT : 0xBD;
+    case Qt::Key_Period: return keypad ? QM_VK_DECIMAL : 0xBE;
+    case Qt::Key_Comma: return keypad ? QM_VK_DECIMAL : 0xBC;  // keypad decimal key of some layouts
+    case Qt::Key_Minus: return keypad ? QM_VK_SUBTRACT : 0xBD;
     case Qt::Key_Plus: return keypad ? 0x6B : 0xBB;
     case Qt::Key_Asterisk: return keypad ? 0x6A : 0;
     case Qt::Key_Slash: return keypad ? 0x6F : 0xBF;

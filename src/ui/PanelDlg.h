@@ -44,7 +44,7 @@ class CPanelDlg final : public QDialog {
   explicit CPanelDlg(QWidget* pParent = nullptr);
   ~CPanelDlg() override;
 
-  // Runs the window modally; returns IDOK (1) or IDCANCEL (2).
+  // Runs the window modally; returns QM_IDOK (1) or QM_IDCANCEL (2).
   int DoModal();
   // Icon, background and first focus; DoModal runs it before the window shows.
   void OnInitDialog();

@@ -57,8 +57,8 @@ constexpr std::array<ControlTemplate, 16> kPrefsControls = {{
     {IDC_BACKGROUND, ControlClass::ComboBox, "", 5, 75, 190, 72,
      kChild | CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP},
     {IDC_BROWSE, ControlClass::PushButton, "&...", 198, 76, 17, 11, kChild | WS_TABSTOP},
-    {IDOK, ControlClass::PushButton, "OK", 225, 5, 45, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
-    {IDCANCEL, ControlClass::PushButton, "Cancel", 225, 22, 45, 14, kChild | WS_TABSTOP},
+    {QM_IDOK, ControlClass::PushButton, "OK", 225, 5, 45, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
+    {QM_IDCANCEL, ControlClass::PushButton, "Cancel", 225, 22, 45, 14, kChild | WS_TABSTOP},
 }};
 
 constexpr DialogTemplate kPrefsTemplate = {CPrefsDlg::IDD, "Preferences", 10, 66, 275, 92,
@@ -148,8 +148,8 @@ class PrefsWindow final : public QDialog {
       if (!m_bInExchange) prefs.OnDeviceIdUpdate();
     });
     connect(Find<QPushButton>(IDC_BROWSE), &QPushButton::clicked, this, [&prefs] { prefs.OnBrowseBackground(); });
-    connect(Find<QPushButton>(IDOK), &QPushButton::clicked, this, [&prefs] { prefs.OnOK(); });
-    connect(Find<QPushButton>(IDCANCEL), &QPushButton::clicked, this, [&prefs] { prefs.OnCancel(); });
+    connect(Find<QPushButton>(QM_IDOK), &QPushButton::clicked, this, [&prefs] { prefs.OnOK(); });
+    connect(Find<QPushButton>(QM_IDCANCEL), &QPushButton::clicked, this, [&prefs] { prefs.OnCancel(); });
   }
 
   template <typename T>
@@ -204,7 +204,7 @@ int CPrefsDlg::DoModal() {
   PrefsWindow window(*this, owner);
   m_pWindow = &window;
   if (OnInitDialog()) FocusFirstTabStop(window.Controls());
-  const int result = window.exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+  const int result = window.exec() == QDialog::Accepted ? QM_IDOK : QM_IDCANCEL;
   m_pRecentBackgrounds.reset();
   m_cbMidiOut = m_cbMidiIn = m_cbBackground = nullptr;
   m_spinChannel = m_spinDeviceId = nullptr;
@@ -258,7 +258,7 @@ namespace {
 
 // A refused field: the framework's box, then the focus on the field with its text selected.
 bool FailField(PrefsWindow& window, QLineEdit* field, const QString& text) {
-  CurrentUserSeams().MessageBox(window.Owner(), FromQt(text), kAppTitle, MB_ICONEXCLAMATION | MB_OK);
+  CurrentUserSeams().ShowMessageBox(window.Owner(), FromQt(text), kAppTitle, QM_MB_ICONEXCLAMATION | QM_MB_OK);
   field->setFocus(Qt::OtherFocusReason);
   field->selectAll();
   return false;
@@ -321,7 +321,7 @@ bool CPrefsDlg::DoDataExchange(bool bSaveAndValidate) {
   }
 
   if (bSaveAndValidate && !m_strBackground.empty() && !IsUsableFile(m_strBackground)) {
-    CurrentUserSeams().MessageBox(window.Owner(), "Selected background image file is not valid.", kAppTitle, MB_OK);
+    CurrentUserSeams().ShowMessageBox(window.Owner(), "Selected background image file is not valid.", kAppTitle, QM_MB_OK);
     release->setFocus(Qt::OtherFocusReason);
     return false;
   }

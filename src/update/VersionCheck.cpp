@@ -66,9 +66,9 @@ void ShowBoxAndWait(const WorkerJob& job, const std::string& text, unsigned styl
   auto task = [check = job.check, inputs = job.inputs, owner = job.owner, text, style,
                offersDownload] {
     if (!check->StillWanted()) return;
-    const int answer = CurrentUserSeams().MessageBox(owner, text, VersionTexts::kCaption, style);
+    const int answer = CurrentUserSeams().ShowMessageBox(owner, text, VersionTexts::kCaption, style);
     // The profile is read now, so a value entered while the box was up counts.
-    if (offersDownload && answer == IDYES && check->StillWanted()) {
+    if (offersDownload && answer == QM_IDYES && check->StillWanted()) {
       CurrentUserSeams().ShellOpen("http://" + inputs->ReadDownloadUrl());
     }
     check->FinishBox(answer);
@@ -89,7 +89,7 @@ std::uint32_t AbortVersionCheck(const WorkerJob& job, const char* text, unsigned
 
 std::uint32_t AbortWithError(const WorkerJob& job, const char* pattern, int error) {
   const std::string text = FormatVersionText(pattern, std::to_string(error));
-  return AbortVersionCheck(job, text.c_str(), MB_ICONERROR, 0);
+  return AbortVersionCheck(job, text.c_str(), QM_MB_ICONERROR, 0);
 }
 
 bool LookUpFirstIPv4(const std::string& host, in_addr& address) {
@@ -157,11 +157,11 @@ std::uint32_t VersionCheckThread(const WorkerJob& job) {
 
   in_addr address{};
   if (!LookUpFirstIPv4(job.hostname, address)) {
-    return AbortVersionCheck(job, kLookupFailed, MB_ICONERROR, 0);
+    return AbortVersionCheck(job, kLookupFailed, QM_MB_ICONERROR, 0);
   }
   // A lookup cannot be interrupted; a check stopped meanwhile ends here, before it makes
   // a socket.
-  if (check.Superseded()) return AbortVersionCheck(job, nullptr, MB_ICONERROR, 0);
+  if (check.Superseded()) return AbortVersionCheck(job, nullptr, QM_MB_ICONERROR, 0);
   sockaddr_in server{};
   server.sin_family = AF_INET;
   server.sin_port = htons(job.port);
@@ -169,7 +169,7 @@ std::uint32_t VersionCheckThread(const WorkerJob& job) {
 
   // The stop channel is the one socket service this worker needs besides the kernel:
   // without it no wait of the worker could be ended from outside.
-  if (check.OpenStopChannel() != 0) return AbortVersionCheck(job, kSocketServices, MB_ICONERROR, 0);
+  if (check.OpenStopChannel() != 0) return AbortVersionCheck(job, kSocketServices, QM_MB_ICONERROR, 0);
 
   UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socket) return AbortWithError(job, kSocketCreation, errno);
@@ -182,7 +182,7 @@ std::uint32_t VersionCheckThread(const WorkerJob& job) {
   }
   const int fd = socket.Get();
   if (!check.AdoptSocket(std::move(socket)))
-    return AbortVersionCheck(job, nullptr, MB_ICONERROR, 0);
+    return AbortVersionCheck(job, nullptr, QM_MB_ICONERROR, 0);
 
   if (const int error = ConnectUnlessStopped(fd, check.StopFd(), server); error != 0) {
     return AbortWithError(job, kConnection, error);
@@ -199,16 +199,16 @@ std::uint32_t VersionCheckThread(const WorkerJob& job) {
   }
 
   if (!SendAll(fd, "GET " + job.versionFile + "\r\n")) {
-    return AbortVersionCheck(job, kRequestFailed, MB_ICONERROR, 0);
+    return AbortVersionCheck(job, kRequestFailed, QM_MB_ICONERROR, 0);
   }
 
   std::string remote;
   const ReplyLineReader::Result read = reader.ReadFirstLine(remote);
   if (read == ReplyLineReader::Result::kFailed)
-    return AbortVersionCheck(job, nullptr, MB_ICONERROR, 0);
+    return AbortVersionCheck(job, nullptr, QM_MB_ICONERROR, 0);
   if (read == ReplyLineReader::Result::kTooLong || !IsVersionText(remote)) {
     const std::string text = FormatVersionText(kServerReturned, remote);
-    return AbortVersionCheck(job, text.c_str(), MB_ICONERROR, 0);
+    return AbortVersionCheck(job, text.c_str(), QM_MB_ICONERROR, 0);
   }
 
   const std::string& own = job.ownVersion;

@@ -56,10 +56,10 @@ bool IsVersionText(const std::string& line) {
 
 VersionBox DecideVersionBox(const std::string& own, const std::string& remote) {
   using namespace VersionTexts;
-  if (remote.empty() || own.empty()) return {kNotAvailable, MB_ICONERROR, false};
+  if (remote.empty() || own.empty()) return {kNotAvailable, QM_MB_ICONERROR, false};
   // std::string compares char as unsigned bytes, a prefix sorting first.
   const int order = own.compare(remote);
-  if (order == 0) return {FormatVersionText(kLatest, remote), MB_ICONINFORMATION, false};
-  if (order > 0) return {FormatVersionText(kNewerThanRelease, remote), MB_ICONWARNING, false};
-  return {FormatVersionText(kMoreRecent, remote), MB_ICONQUESTION | MB_YESNO, true};
+  if (order == 0) return {FormatVersionText(kLatest, remote), QM_MB_ICONINFORMATION, false};
+  if (order > 0) return {FormatVersionText(kNewerThanRelease, remote), QM_MB_ICONWARNING, false};
+  return {FormatVersionText(kMoreRecent, remote), QM_MB_ICONQUESTION | QM_MB_YESNO, true};
 }

@@ -11,14 +11,14 @@
 namespace {
 
 struct Recorded {
-  HMIDIOUT device = nullptr;
+  HMidiOut device = nullptr;
   unsigned message = 0;
   std::uintptr_t instance = 0;
   std::uintptr_t param1 = 0;
 };
 std::vector<Recorded> g_recorded;
 
-void Record(HMIDIOUT device, unsigned message, std::uintptr_t instance, std::uintptr_t param1,
+void Record(HMidiOut device, unsigned message, std::uintptr_t instance, std::uintptr_t param1,
             std::uintptr_t) {
   g_recorded.push_back({device, message, instance, param1});
 }
@@ -78,28 +78,28 @@ TEST_F(CompositeMidiServicesTest, OpenGoesToTheBackendOfTheNumberWithItsOwnNumbe
       {0, &alsa, 0}, {1, &alsa, 1}, {2, &jack, 0}};
   composite.OutDeviceCount();
   for (const auto& [device, backend, local] : cases) {
-    HMIDIOUT handle = nullptr;
+    HMidiOut handle = nullptr;
     ASSERT_EQ(composite.Open(&handle, device, &Record, 7), 0u) << device;
     EXPECT_EQ((*backend)->OpenDevices(), 1) << device;
     EXPECT_EQ((*backend)->LastOpenedDevice(), local) << device;
     EXPECT_EQ(composite.Close(handle), 0u);
     EXPECT_EQ((*backend)->OpenDevices(), 0);
   }
-  HMIDIOUT handle = nullptr;
-  EXPECT_EQ(composite.Open(&handle, 3, &Record, 7), MMSYSERR_BADDEVICEID);
+  HMidiOut handle = nullptr;
+  EXPECT_EQ(composite.Open(&handle, 3, &Record, 7), QM_MMSYSERR_BADDEVICEID);
   EXPECT_EQ(handle, nullptr);
 }
 
 TEST_F(CompositeMidiServicesTest, VirtualPortOpensOnTheFirstBackendThatHasOne) {
-  HMIDIOUT handle = nullptr;
-  ASSERT_EQ(composite.Open(&handle, MIDI_MAPPER, &Record, 1), 0u);
-  EXPECT_EQ(alsa->LastOpenedDevice(), MIDI_MAPPER);
+  HMidiOut handle = nullptr;
+  ASSERT_EQ(composite.Open(&handle, QM_MIDI_MAPPER, &Record, 1), 0u);
+  EXPECT_EQ(alsa->LastOpenedDevice(), QM_MIDI_MAPPER);
   EXPECT_EQ(alsa->OpenDevices(), 1);
   composite.Close(handle);
 
   alsaHasVirtualPort = false;
-  ASSERT_EQ(composite.Open(&handle, MIDI_MAPPER, &Record, 1), 0u);
-  EXPECT_EQ(jack->LastOpenedDevice(), MIDI_MAPPER);
+  ASSERT_EQ(composite.Open(&handle, QM_MIDI_MAPPER, &Record, 1), 0u);
+  EXPECT_EQ(jack->LastOpenedDevice(), QM_MIDI_MAPPER);
   EXPECT_EQ(jack->OpenDevices(), 1);
   EXPECT_EQ(alsa->OpenDevices(), 0);
   composite.Close(handle);
@@ -107,7 +107,7 @@ TEST_F(CompositeMidiServicesTest, VirtualPortOpensOnTheFirstBackendThatHasOne) {
 
 TEST_F(CompositeMidiServicesTest, CallbacksCarryTheCompositeHandleAndTheCallersInstance) {
   composite.OutDeviceCount();
-  HMIDIOUT handle = nullptr;
+  HMidiOut handle = nullptr;
   ASSERT_EQ(composite.Open(&handle, 2, &Record, 42), 0u);
   MidiHeader header;
   std::uint8_t data[3] = {0xF0, 0x01, 0xF7};
@@ -126,8 +126,8 @@ TEST_F(CompositeMidiServicesTest, CallbacksCarryTheCompositeHandleAndTheCallersI
     EXPECT_EQ(recorded.device, handle);
     EXPECT_EQ(recorded.instance, 42u);
   }
-  ASSERT_EQ(messages, (std::vector<unsigned>{MOM_OPEN, MOM_DONE, MOM_CLOSE}));
-  EXPECT_EQ(g_recorded[1].message, MOM_DONE);
+  ASSERT_EQ(messages, (std::vector<unsigned>{QM_MOM_OPEN, QM_MOM_DONE, QM_MOM_CLOSE}));
+  EXPECT_EQ(g_recorded[1].message, QM_MOM_DONE);
   EXPECT_EQ(g_recorded[1].param1, reinterpret_cast<std::uintptr_t>(&header));
 }
 
@@ -156,7 +156,7 @@ TEST(CompositeErrorTextTest, ABackendsOwnCodeGetsThatBackendsText) {
   composite.Add(std::move(jack));
   EXPECT_EQ(composite.ErrorText(kJackServerGone), jackText);
   EXPECT_NE(jackText, StandardMidiErrorText(kJackServerGone));
-  EXPECT_EQ(composite.ErrorText(MMSYSERR_ALLOCATED), StandardMidiErrorText(MMSYSERR_ALLOCATED));
+  EXPECT_EQ(composite.ErrorText(QM_MMSYSERR_ALLOCATED), StandardMidiErrorText(QM_MMSYSERR_ALLOCATED));
   EXPECT_EQ(composite.ErrorText(kBackendErrorBase + 0x7FF), StandardMidiErrorText(kBackendErrorBase + 0x7FF));
 }
 

@@ -12,7 +12,7 @@
 namespace {
 
 int g_callbacks = 0;
-void Count(HMIDIOUT, unsigned, std::uintptr_t, std::uintptr_t, std::uintptr_t) { ++g_callbacks; }
+void Count(HMidiOut, unsigned, std::uintptr_t, std::uintptr_t, std::uintptr_t) { ++g_callbacks; }
 
 class NoTransportTest : public ::testing::Test {
  protected:
@@ -35,8 +35,8 @@ class NoTransportTest : public ::testing::Test {
     EXPECT_EQ(services.InDeviceCount(), 0u);
     EXPECT_FALSE(services.OutDeviceName(0, name));
     EXPECT_FALSE(services.InDeviceName(0, name));
-    HMIDIOUT device = reinterpret_cast<HMIDIOUT>(&name);
-    EXPECT_EQ(services.Open(&device, 0, &Count, 0), MMSYSERR_BADDEVICEID);
+    HMidiOut device = reinterpret_cast<HMidiOut>(&name);
+    EXPECT_EQ(services.Open(&device, 0, &Count, 0), QM_MMSYSERR_BADDEVICEID);
     EXPECT_EQ(device, nullptr);
   }
 };
@@ -45,8 +45,8 @@ TEST_F(NoTransportTest, AlsaListsNothingAndRefusesTheVirtualPort) {
   AlsaMidiServices alsa;
   ExpectEmptyLists(alsa);
   EXPECT_FALSE(alsa.HasSequencer());
-  HMIDIOUT device = nullptr;
-  const MMRESULT result = alsa.Open(&device, MIDI_MAPPER, &Count, 0);
+  HMidiOut device = nullptr;
+  const MidiResult result = alsa.Open(&device, QM_MIDI_MAPPER, &Count, 0);
   EXPECT_EQ(result, kAlsaNoSequencer);
   EXPECT_EQ(device, nullptr);
   EXPECT_NE(alsa.ErrorText(result).find("ALSA sequencer"), std::string::npos);
@@ -55,8 +55,8 @@ TEST_F(NoTransportTest, AlsaListsNothingAndRefusesTheVirtualPort) {
 TEST_F(NoTransportTest, JackListsNothingAndSaysTheServerIsNotRunning) {
   JackMidiServices jack;
   ExpectEmptyLists(jack);
-  HMIDIOUT device = nullptr;
-  const MMRESULT result = jack.Open(&device, MIDI_MAPPER, &Count, 0);
+  HMidiOut device = nullptr;
+  const MidiResult result = jack.Open(&device, QM_MIDI_MAPPER, &Count, 0);
   EXPECT_EQ(result, kJackServerGone);
   EXPECT_EQ(device, nullptr);
   EXPECT_NE(jack.ErrorText(result).find("JACK server is not running"), std::string::npos);
@@ -65,8 +65,8 @@ TEST_F(NoTransportTest, JackListsNothingAndSaysTheServerIsNotRunning) {
 TEST_F(NoTransportTest, PlatformServicesFallBackToJackForTheVirtualPort) {
   std::unique_ptr<MidiServices> services = CreateMidiServices();
   ExpectEmptyLists(*services);
-  HMIDIOUT device = nullptr;
-  const MMRESULT result = services->Open(&device, MIDI_MAPPER, &Count, 0);
+  HMidiOut device = nullptr;
+  const MidiResult result = services->Open(&device, QM_MIDI_MAPPER, &Count, 0);
   EXPECT_EQ(result, kJackServerGone);
   EXPECT_EQ(services->ErrorText(result), JackMidiServices().ErrorText(kJackServerGone));
 }

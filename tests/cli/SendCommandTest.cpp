@@ -143,17 +143,17 @@ TEST_F(SendToDeviceTest, MoreKeysThanBuffersInFlightAllGoOut) {
 TEST_F(SendToDeviceTest, DeviceFailuresExitOneWithTheDevicesText) {
   struct Case {
     const char* what;
-    MMRESULT openResult;
-    MMRESULT longMsgResult;
+    MidiResult openResult;
+    MidiResult longMsgResult;
     FakeMidiServices::Completion completion;
     std::string errorPart;
   };
   const std::vector<Case> cases = {
-      {"open", MMSYSERR_ALLOCATED, 0, FakeMidiServices::Completion::Immediate,
-       "quillmark-send: Error: " + StandardMidiErrorText(MMSYSERR_ALLOCATED) +
+      {"open", QM_MMSYSERR_ALLOCATED, 0, FakeMidiServices::Completion::Immediate,
+       "quillmark-send: Error: " + StandardMidiErrorText(QM_MMSYSERR_ALLOCATED) +
            "\nError location: MidiXmit (45)\n"},
-      {"long message", 0, MIDIERR_NOTREADY, FakeMidiServices::Completion::Immediate,
-       "quillmark-send: " + StandardMidiErrorText(MIDIERR_NOTREADY) + "\n"},
+      {"long message", 0, QM_MIDIERR_NOTREADY, FakeMidiServices::Completion::Immediate,
+       "quillmark-send: " + StandardMidiErrorText(QM_MIDIERR_NOTREADY) + "\n"},
       {"no completion", 0, 0, FakeMidiServices::Completion::Held, "did not finish sending 'ent'"},
   };
   bound = std::chrono::milliseconds(100);

@@ -25,13 +25,13 @@ struct CallbackLog {
   std::atomic<int> afterClose{0};
   std::atomic<bool> closed{false};
 
-  static void Callback(HMIDIOUT, unsigned message, std::uintptr_t instance, std::uintptr_t param1,
+  static void Callback(HMidiOut, unsigned message, std::uintptr_t instance, std::uintptr_t param1,
                        std::uintptr_t) {
     auto* log = reinterpret_cast<CallbackLog*>(instance);
     if (log->closed.load()) log->afterClose.fetch_add(1);
     std::lock_guard<std::mutex> lock(log->mutex);
     log->messages.push_back(message);
-    if (message == MOM_DONE) log->done.push_back(reinterpret_cast<MidiHeader*>(param1));
+    if (message == QM_MOM_DONE) log->done.push_back(reinterpret_cast<MidiHeader*>(param1));
   }
   std::size_t DoneCount() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -99,7 +99,7 @@ class JackBackendTest : public ::testing::Test {
   JackCapture capture;
   JackMidiServices jack;
   CallbackLog log;
-  HMIDIOUT device = nullptr;
+  HMidiOut device = nullptr;
 };
 
 TEST_F(JackBackendTest, DeviceListsShowOtherClientsPortsButNotOurOwn) {
@@ -139,7 +139,7 @@ TEST_F(JackBackendTest, EveryLongMessageCompletesOnceAndArrivesInOrder) {
   ASSERT_EQ(log.done.size(), buffers.headers.size());
   for (std::size_t i = 0; i < log.done.size(); ++i) {
     EXPECT_EQ(log.done[i], &buffers.headers[i]);
-    EXPECT_EQ(log.done[i]->dwFlags & (MHDR_DONE | MHDR_INQUEUE), MHDR_DONE);
+    EXPECT_EQ(log.done[i]->dwFlags & (QM_MHDR_DONE | QM_MHDR_INQUEUE), QM_MHDR_DONE);
   }
 }
 
@@ -169,10 +169,10 @@ TEST_F(JackBackendTest, ResetAndCloseReturnEveryHeldHeaderBeforeTheyReturn) {
   std::lock_guard<std::mutex> lock(log.mutex);
   EXPECT_EQ(log.done.size(), 150u);
   ASSERT_FALSE(log.messages.empty());
-  EXPECT_EQ(log.messages.front(), MOM_OPEN);
-  EXPECT_EQ(log.messages.back(), MOM_CLOSE);
+  EXPECT_EQ(log.messages.front(), QM_MOM_OPEN);
+  EXPECT_EQ(log.messages.back(), QM_MOM_CLOSE);
   EXPECT_EQ(log.afterClose.load(), 0);
-  for (const MidiHeader& header : buffers.headers) EXPECT_EQ(header.dwFlags & MHDR_INQUEUE, 0u);
+  for (const MidiHeader& header : buffers.headers) EXPECT_EQ(header.dwFlags & QM_MHDR_INQUEUE, 0u);
 }
 
 TEST_F(JackBackendTest, ShortMessagesGoOutWithTheirOwnLength) {
@@ -193,7 +193,7 @@ TEST_F(JackBackendTest, ShortMessagesGoOutWithTheirOwnLength) {
 }
 
 TEST_F(JackBackendTest, VirtualPortTakesConnectionsFromOtherPrograms) {
-  ASSERT_EQ(jack.Open(&device, MIDI_MAPPER, &CallbackLog::Callback, log.Instance()), 0u);
+  ASSERT_EQ(jack.Open(&device, QM_MIDI_MAPPER, &CallbackLog::Callback, log.Instance()), 0u);
   jack_status_t status{};
   jack_client_t* other = jack_client_open("qm-patchbay", JackNoStartServer, &status);
   ASSERT_NE(other, nullptr);
@@ -215,7 +215,7 @@ TEST_F(JackBackendTest, StoppedServerFailsCallsAndCloseStillReturnsEverything) {
   Prepare(buffers);
   server.Kill();
   // Sends racing the crash are either refused or handed back by the notifier.
-  MMRESULT result = 0;
+  MidiResult result = 0;
   std::size_t accepted = 0;
   const auto deadline = std::chrono::steady_clock::now() + kArrivalBound;
   for (MidiHeader& header : buffers.headers) {

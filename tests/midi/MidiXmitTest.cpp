@@ -43,13 +43,13 @@ TEST_F(MidiXmitTest, EmptySendOnAReleasedPortOpensIt) {
 TEST_F(MidiXmitTest, OpenFailuresShowTheDeviceErrorBoxThenBeep) {
   struct Case {
     std::int32_t device;
-    MMRESULT openResult;
+    MidiResult openResult;
     std::string text;
   };
   const Case cases[] = {
       {2, 0, "The specified device identifier is out of range."},
-      {0, MMSYSERR_NOMEM, "The system is unable to allocate or lock memory."},
-      {0, MMSYSERR_ALLOCATED, "The specified resource is already allocated."},
+      {0, QM_MMSYSERR_NOMEM, "The system is unable to allocate or lock memory."},
+      {0, QM_MMSYSERR_ALLOCATED, "The specified resource is already allocated."},
   };
   std::size_t boxes = 0;
   for (const Case& c : cases) {
@@ -62,9 +62,9 @@ TEST_F(MidiXmitTest, OpenFailuresShowTheDeviceErrorBoxThenBeep) {
     const auto box = seams.Boxes().back();
     EXPECT_EQ(box.text, OpenErrorText(c.text, 45));
     EXPECT_EQ(box.caption, "MIDI Device Error");
-    EXPECT_EQ(box.style, MB_OK | MB_ICONHAND);
+    EXPECT_EQ(box.style, QM_MB_OK | QM_MB_ICONHAND);
     EXPECT_EQ(box.owner, nullptr);
-    EXPECT_EQ(seams.Beeps().back(), MB_ICONHAND);
+    EXPECT_EQ(seams.Beeps().back(), QM_MB_ICONHAND);
     EXPECT_TRUE(port.ErrorReported());
   }
   EXPECT_TRUE(fake.LongMessages().empty());
@@ -92,7 +92,7 @@ TEST_F(MidiXmitTest, ReleaseAndReopenUseTheDeviceNumberOfTheMoment) {
   EXPECT_FALSE(port.IsOpen());
   settings.midiOutDevice = -1;
   ASSERT_EQ(SendMessage(), 1);
-  EXPECT_EQ(fake.LastOpenedDevice(), MIDI_MAPPER);
+  EXPECT_EQ(fake.LastOpenedDevice(), QM_MIDI_MAPPER);
   EXPECT_FALSE(port.ErrorReported());
 }
 
@@ -112,7 +112,7 @@ TEST_F(MidiXmitTest, FifthMessageWithFourAwayIsRefusedQuietlyAtItsFirstByte) {
 
 TEST_F(MidiXmitTest, RefusalWithTheLatchSetBeepsOnly) {
   fake.completion = FakeMidiServices::Completion::Held;
-  port.ReportError(MMSYSERR_ERROR, 45);
+  port.ReportError(QM_MMSYSERR_ERROR, 45);
   for (int i = 0; i < 4; ++i) ASSERT_EQ(SendMessage(), 1);
   const std::size_t beeps = seams.Beeps().size();
   EXPECT_EQ(SendMessage(), 0);
@@ -145,11 +145,11 @@ TEST_F(MidiXmitTest, ReleaseDiscardsAMessageWaitingForTheUiThread) {
 
 TEST_F(MidiXmitTest, DeviceThatFailsALongMessageIsReportedAtTheNextSend) {
   ASSERT_EQ(SendMessage(), 1);
-  fake.longMsgResult = MIDIERR_NOTREADY;
+  fake.longMsgResult = QM_MIDIERR_NOTREADY;
   ui.Pump();
   EXPECT_EQ(SendMessage(), 0);
   ASSERT_EQ(seams.Boxes().size(), 1u);
-  EXPECT_EQ(seams.Boxes()[0].text, OpenErrorText(StandardMidiErrorText(MIDIERR_NOTREADY), 85));
+  EXPECT_EQ(seams.Boxes()[0].text, OpenErrorText(StandardMidiErrorText(QM_MIDIERR_NOTREADY), 85));
   EXPECT_FALSE(port.IsOpen()) << "the failed stream is let go";
   fake.longMsgResult = 0;
   EXPECT_EQ(SendMessage(), 1) << "the next key opens the device afresh";

@@ -197,10 +197,10 @@ TEST_F(OutputStreamTest, OwnerQueueHoldsItsCapacityThenRefuses) {
 }
 
 TEST_F(OutputStreamTest, DeviceNumberChecks) {
-  EXPECT_EQ(OpenOutputStream(&stream, nullptr, 2, nullptr, kProgramOptions), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(OpenOutputStream(&stream, nullptr, 2, nullptr, kProgramOptions), QM_MMSYSERR_BADDEVICEID);
   EXPECT_EQ(stream, nullptr);
   EXPECT_TRUE(fake.Calls().empty()) << "no device call for a bad number";
-  EXPECT_EQ(OpenOutputStream(&stream, nullptr, MIDI_MAPPER, nullptr, kProgramOptions), 0u);
+  EXPECT_EQ(OpenOutputStream(&stream, nullptr, QM_MIDI_MAPPER, nullptr, kProgramOptions), 0u);
   EXPECT_EQ(fake.Calls().front(), "Open -1");
 }
 
@@ -211,27 +211,27 @@ TEST_F(OutputStreamTest, NullAndStaleHandles) {
   EXPECT_EQ(PutSysEx(nullptr, 0xF0), -1);
   int notAStream = 0;
   auto* stale = reinterpret_cast<OutputStream*>(&notAStream);
-  EXPECT_EQ(OpenOutputStream(&stale, nullptr, 0, nullptr, kProgramOptions), static_cast<MMRESULT>(-1));
+  EXPECT_EQ(OpenOutputStream(&stale, nullptr, 0, nullptr, kProgramOptions), static_cast<MidiResult>(-1));
   EXPECT_EQ(stale, nullptr);
   EXPECT_EQ(OpenOutputStream(&stream, nullptr, 0, nullptr, 0x0A000 | OPT_SYSEX_BUFFERS | 81),
-            MMSYSERR_INVALPARAM)
+            QM_MMSYSERR_INVALPARAM)
       << "queue size index 10 has no table entry";
 }
 
 TEST_F(OutputStreamTest, FailuresWhileOpeningLeaveNoDeviceAndNoStream) {
-  fake.openResult = MMSYSERR_ALLOCATED;
-  EXPECT_EQ(OpenOutputStream(&stream, nullptr, 0, nullptr, kProgramOptions), MMSYSERR_ALLOCATED);
+  fake.openResult = QM_MMSYSERR_ALLOCATED;
+  EXPECT_EQ(OpenOutputStream(&stream, nullptr, 0, nullptr, kProgramOptions), QM_MMSYSERR_ALLOCATED);
   EXPECT_EQ(stream, nullptr);
   fake.openResult = 0;
 
   StreamLibFailAllocation(2);  // the record, then the queue
-  EXPECT_EQ(OpenOutputStream(&stream, nullptr, 0, nullptr, kProgramOptions), MMSYSERR_NOMEM);
+  EXPECT_EQ(OpenOutputStream(&stream, nullptr, 0, nullptr, kProgramOptions), QM_MMSYSERR_NOMEM);
   EXPECT_EQ(stream, nullptr);
   EXPECT_EQ(fake.OpenDevices(), 0) << "the opened device is closed again";
   EXPECT_EQ(fake.Calls().back(), "Close");
 
   ui.failCreate = true;
-  EXPECT_EQ(OpenOutputStream(&stream, nullptr, 0, nullptr, kProgramOptions), MMSYSERR_NOMEM);
+  EXPECT_EQ(OpenOutputStream(&stream, nullptr, 0, nullptr, kProgramOptions), QM_MMSYSERR_NOMEM);
   EXPECT_EQ(stream, nullptr);
   ui.failCreate = false;
 }
@@ -281,11 +281,11 @@ TEST_F(OutputStreamTest, CloseGetsHeldBuffersBackAndDropsPostedOnes) {
 
 TEST_F(OutputStreamTest, RefusedLongMessageFreesItsPlaceAndIsReportedByTheNextPut) {
   stream = Open();
-  fake.longMsgResult = MIDIERR_NOTREADY;
+  fake.longMsgResult = QM_MIDIERR_NOTREADY;
   ASSERT_EQ(PutAll(stream, Message(54)), 0);
   ui.Pump();
   EXPECT_EQ(stream->sysexFree, 4u);
-  EXPECT_EQ(PutSysEx(stream, 0xF0), static_cast<int>(MIDIERR_NOTREADY));
+  EXPECT_EQ(PutSysEx(stream, 0xF0), static_cast<int>(QM_MIDIERR_NOTREADY));
 }
 
 TEST_F(OutputStreamTest, ExitClosesAStreamLeftOpen) {

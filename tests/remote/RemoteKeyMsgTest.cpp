@@ -95,10 +95,10 @@ TEST(HexValueTest, DigitsAndEverythingElse) {
 
 TEST(KeyTableTest, LookUpsOfBothPaths) {
   EXPECT_EQ(kKeyTable.size(), 26u);
-  EXPECT_EQ(FindKeyByValue(VK_RETURN)->name, "ent");
+  EXPECT_EQ(FindKeyByValue(QM_VK_RETURN)->name, "ent");
   EXPECT_EQ(FindKeyByValue(kKeyValueE)->name, "ent");
-  EXPECT_EQ(FindKeyByControlId(69)->keyValue, VK_RETURN);
-  EXPECT_EQ(FindKeyByControlId(109)->keyValue, VK_DOWN) << "109 is not the down key's value";
+  EXPECT_EQ(FindKeyByControlId(69)->keyValue, QM_VK_RETURN);
+  EXPECT_EQ(FindKeyByControlId(109)->keyValue, QM_VK_DOWN) << "109 is not the down key's value";
   EXPECT_EQ(FindKeyByValue(109)->name, "minus");
   EXPECT_EQ(FindKeyByValue(0x6B), nullptr) << "keypad plus";
   for (unsigned notAKey : {1u, 75u, 32771u, 32775u}) EXPECT_EQ(FindKeyByControlId(notAKey), nullptr);
@@ -134,7 +134,7 @@ TEST_F(RemoteKeySendTest, KeysReachTheDeviceAsTheirExactMessages) {
 }
 
 TEST_F(RemoteKeySendTest, AFailedSendLeavesNothingBehind) {
-  fake.openResult = MMSYSERR_ALLOCATED;
+  fake.openResult = QM_MMSYSERR_ALLOCATED;
   const CRemoteKeyMsg lost('0', '7');
   EXPECT_EQ(lost.SendResult(), 0);
   fake.openResult = 0;

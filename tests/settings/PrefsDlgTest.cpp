@@ -27,15 +27,15 @@ class RecordingStore final : public ProfileStore {
   RecordingStore() : ProfileStore("Vellicor", "Quillmark"), m_previous(InstallProfileStore(this)) {}
   ~RecordingStore() override { InstallProfileStore(m_previous); }
 
-  bool WriteProfileInt(const std::string& section, const std::string& entry,
+  bool StoreProfileInt(const std::string& section, const std::string& entry,
                        std::int32_t nValue) override {
     writes.push_back(section + "/" + entry + "=" + std::to_string(nValue));
-    return ProfileStore::WriteProfileInt(section, entry, nValue);
+    return ProfileStore::StoreProfileInt(section, entry, nValue);
   }
-  bool WriteProfileString(const std::string& section, const std::string& entry,
+  bool StoreProfileString(const std::string& section, const std::string& entry,
                           const std::string& strValue) override {
     writes.push_back(section + "/" + entry + "=" + strValue);
-    return ProfileStore::WriteProfileString(section, entry, strValue);
+    return ProfileStore::StoreProfileString(section, entry, strValue);
   }
 
   std::vector<std::string> writes;
@@ -203,7 +203,7 @@ TEST_F(PrefsDlgTest, AnUnwritableProfileShowsTheMessageOncePerSaveAndWritesNoInt
       EXPECT_EQ(boxes.Boxes()[0].owner, owner);
       EXPECT_EQ(boxes.Boxes()[0].text, "Could not write to registry.");
       EXPECT_EQ(boxes.Boxes()[0].caption, "Error");
-      EXPECT_EQ(boxes.Boxes()[0].style, MB_OK);
+      EXPECT_EQ(boxes.Boxes()[0].style, QM_MB_OK);
       EXPECT_EQ(recorder.writes, std::vector<std::string>{"Settings/Background=DarkRivets.bmp"});
       recorder.writes.clear();
       prefs.m_nMidiOutDevice = 1;

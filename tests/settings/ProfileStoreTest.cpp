@@ -41,16 +41,16 @@ TEST_F(ProfileStoreTest, IntegerReadsGiveTheStored32BitValueOrTheDefault) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored ? c.stored : "(missing)");
     if (c.stored) Store("Settings", "Value", QString(c.stored));
-    EXPECT_EQ(store.GetProfileInt("Settings", "Value", -7), c.expected);
+    EXPECT_EQ(store.ReadProfileInt("Settings", "Value", -7), c.expected);
   }
 }
 
 TEST_F(ProfileStoreTest, StringReadsGiveTheStoredTextEvenWhenEmpty) {
-  EXPECT_EQ(store.GetProfileString("Settings", "Hostname", "fallback"), "fallback");
+  EXPECT_EQ(store.ReadProfileString("Settings", "Hostname", "fallback"), "fallback");
   Store("Settings", "Hostname", QString(""));
-  EXPECT_EQ(store.GetProfileString("Settings", "Hostname", "fallback"), "");
+  EXPECT_EQ(store.ReadProfileString("Settings", "Hostname", "fallback"), "");
   Store("Settings", "Hostname", QString("a, b"));
-  EXPECT_EQ(store.GetProfileString("Settings", "Hostname", "fallback"), "a, b");
+  EXPECT_EQ(store.ReadProfileString("Settings", "Hostname", "fallback"), "a, b");
 }
 
 TEST_F(ProfileStoreTest, EveryValueSurvivesARoundTripThroughTheFile) {
@@ -59,22 +59,22 @@ TEST_F(ProfileStoreTest, EveryValueSurvivesARoundTripThroughTheFile) {
                                  "/tmp/x=y;z", "@Variant(odd)",  "\xC3\xA4ndern.bmp"};
   int n = 0;
   for (const std::int32_t value : integers) {
-    ASSERT_TRUE(store.WriteProfileInt("Settings", "Int" + std::to_string(n++), value));
+    ASSERT_TRUE(store.StoreProfileInt("Settings", "Int" + std::to_string(n++), value));
   }
   n = 0;
   for (const std::string& value : strings) {
     ASSERT_TRUE(
-        store.WriteProfileString("Recent Backgrounds", "File" + std::to_string(n++), value));
+        store.StoreProfileString("Recent Backgrounds", "File" + std::to_string(n++), value));
   }
 
   const ProfileStore reader("Vellicor", "Quillmark");
   n = 0;
   for (const std::int32_t value : integers) {
-    EXPECT_EQ(reader.GetProfileInt("Settings", "Int" + std::to_string(n++), 12345), value);
+    EXPECT_EQ(reader.ReadProfileInt("Settings", "Int" + std::to_string(n++), 12345), value);
   }
   n = 0;
   for (const std::string& value : strings) {
-    EXPECT_EQ(reader.GetProfileString("Recent Backgrounds", "File" + std::to_string(n++), "?"),
+    EXPECT_EQ(reader.ReadProfileString("Recent Backgrounds", "File" + std::to_string(n++), "?"),
               value);
   }
   // The values are on the disk, not merely in a cache of this process.
@@ -87,28 +87,28 @@ TEST_F(ProfileStoreTest, EveryValueSurvivesARoundTripThroughTheFile) {
 }
 
 TEST_F(ProfileStoreTest, DeletingASectionLeavesTheOthers) {
-  ASSERT_TRUE(store.WriteProfileString("Recent Backgrounds", "File1", "a.bmp"));
-  ASSERT_TRUE(store.WriteProfileString("Recent Backgrounds", "File2", "b.bmp"));
-  ASSERT_TRUE(store.WriteProfileInt("Settings", "MIDI Channel", 3));
+  ASSERT_TRUE(store.StoreProfileString("Recent Backgrounds", "File1", "a.bmp"));
+  ASSERT_TRUE(store.StoreProfileString("Recent Backgrounds", "File2", "b.bmp"));
+  ASSERT_TRUE(store.StoreProfileInt("Settings", "MIDI Channel", 3));
   ASSERT_TRUE(store.DeleteSection("Recent Backgrounds"));
   EXPECT_TRUE(Entries("Recent Backgrounds").isEmpty());
-  EXPECT_EQ(store.GetProfileString("Recent Backgrounds", "File1", "none"), "none");
-  EXPECT_EQ(store.GetProfileInt("Settings", "MIDI Channel", 0), 3);
+  EXPECT_EQ(store.ReadProfileString("Recent Backgrounds", "File1", "none"), "none");
+  EXPECT_EQ(store.ReadProfileInt("Settings", "MIDI Channel", 0), 3);
 }
 
 TEST_F(ProfileStoreTest, WritesThatCannotReachTheDiskFail) {
   MakeProfileUnwritable();
-  EXPECT_FALSE(store.WriteProfileString("Settings", "Background", "x.bmp"));
-  EXPECT_FALSE(store.WriteProfileInt("Settings", "MIDI Channel", 1));
+  EXPECT_FALSE(store.StoreProfileString("Settings", "Background", "x.bmp"));
+  EXPECT_FALSE(store.StoreProfileInt("Settings", "MIDI Channel", 1));
   EXPECT_TRUE(store.DeleteSection("Recent Backgrounds")) << "nothing there, nothing to write";
-  EXPECT_EQ(store.GetProfileInt("Settings", "MIDI Channel", 255), 255);
+  EXPECT_EQ(store.ReadProfileInt("Settings", "MIDI Channel", 255), 255);
 }
 
 TEST_F(ProfileStoreTest, WritesSucceedAgainOnceTheProfileIsWritable) {
   MakeProfileUnwritable();
-  EXPECT_FALSE(store.WriteProfileInt("Settings", "MIDI Channel", 1));
+  EXPECT_FALSE(store.StoreProfileInt("Settings", "MIDI Channel", 1));
   ASSERT_TRUE(QFile::remove(m_root.path() + "/Vellicor"));
-  EXPECT_TRUE(store.WriteProfileInt("Settings", "MIDI Channel", 2));
+  EXPECT_TRUE(store.StoreProfileInt("Settings", "MIDI Channel", 2));
   EXPECT_EQ(Stored("Settings", "MIDI Channel").toString(), "2");
 }
 

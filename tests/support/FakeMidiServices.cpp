@@ -96,7 +96,7 @@ bool FakeMidiServices::InDeviceName(unsigned device, std::string& name) {
   return true;
 }
 
-MMRESULT FakeMidiServices::Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOutCallback callback,
+MidiResult FakeMidiServices::Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                                 std::uintptr_t instance) {
   Record("Open " + std::to_string(static_cast<std::int32_t>(deviceId)));
   if (openResult != 0) {
@@ -113,53 +113,53 @@ MMRESULT FakeMidiServices::Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOu
     ++m_openDevices;
   }
   *device = opened;
-  callback(opened, MOM_OPEN, instance, 0, 0);
+  callback(opened, QM_MOM_OPEN, instance, 0, 0);
   return 0;
 }
 
-MMRESULT FakeMidiServices::PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) {
+MidiResult FakeMidiServices::PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) {
   auto* dev = static_cast<Device*>(device);
   if (size != kMidiHeaderSize) Violation("PrepareHeader with a wrong size");
-  if (++m_prepareCalls == failPrepareAt) return MMSYSERR_NOMEM;
-  header->dwFlags |= MHDR_PREPARED;
+  if (++m_prepareCalls == failPrepareAt) return QM_MMSYSERR_NOMEM;
+  header->dwFlags |= QM_MHDR_PREPARED;
   dev->prepared.insert(header);
   return 0;
 }
 
-MMRESULT FakeMidiServices::UnprepareHeader(HMIDIOUT device, MidiHeader* header, unsigned) {
+MidiResult FakeMidiServices::UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned) {
   auto* dev = static_cast<Device*>(device);
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (dev->held.count(header)) {
       m_violations.push_back("UnprepareHeader on a buffer the device holds");
-      return MIDIERR_STILLPLAYING;
+      return QM_MIDIERR_STILLPLAYING;
     }
   }
-  header->dwFlags &= ~MHDR_PREPARED;
+  header->dwFlags &= ~QM_MHDR_PREPARED;
   dev->prepared.erase(header);
   return 0;
 }
 
-MMRESULT FakeMidiServices::ShortMsg(HMIDIOUT, std::uint32_t message) {
+MidiResult FakeMidiServices::ShortMsg(HMidiOut, std::uint32_t message) {
   Record("ShortMsg " + Hex(message));
   std::lock_guard<std::mutex> lock(m_mutex);
   m_short.push_back(message);
   return 0;
 }
 
-MMRESULT FakeMidiServices::LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) {
+MidiResult FakeMidiServices::LongMsg(HMidiOut device, MidiHeader* header, unsigned size) {
   auto* dev = static_cast<Device*>(device);
   if (recordCalls) Record("LongMsg " + std::to_string(header->dwBufferLength));
   if (size != kMidiHeaderSize) Violation("LongMsg with a wrong size");
-  if (!dev->prepared.count(header)) return MIDIERR_UNPREPARED;
+  if (!dev->prepared.count(header)) return QM_MIDIERR_UNPREPARED;
   if (longMsgResult != 0) return longMsgResult;
   const Held held{dev, header};
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (dev->held.count(header)) m_violations.push_back("LongMsg on a buffer the device holds");
     if (recordCalls) m_long.emplace_back(header->lpData, header->lpData + header->dwBufferLength);
-    header->dwFlags |= MHDR_INQUEUE;
-    header->dwFlags &= ~MHDR_DONE;
+    header->dwFlags |= QM_MHDR_INQUEUE;
+    header->dwFlags &= ~QM_MHDR_DONE;
     dev->held.insert(header);
     if (completion == Completion::Held) {
       m_held.push_back(held);
@@ -179,9 +179,9 @@ void FakeMidiServices::Complete(const Held& held) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     held.device->held.erase(held.header);
-    held.header->dwFlags = (held.header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+    held.header->dwFlags = (held.header->dwFlags & ~QM_MHDR_INQUEUE) | QM_MHDR_DONE;
   }
-  held.device->callback(held.device, MOM_DONE, held.device->instance,
+  held.device->callback(held.device, QM_MOM_DONE, held.device->instance,
                         reinterpret_cast<std::uintptr_t>(held.header), 0);
 }
 
@@ -237,13 +237,13 @@ void FakeMidiServices::ReturnAllHeld(Device* device) {
   for (const Held& held : mine) Complete(held);
 }
 
-MMRESULT FakeMidiServices::Reset(HMIDIOUT device) {
+MidiResult FakeMidiServices::Reset(HMidiOut device) {
   Record("Reset");
   ReturnAllHeld(static_cast<Device*>(device));
   return 0;
 }
 
-MMRESULT FakeMidiServices::Close(HMIDIOUT device) {
+MidiResult FakeMidiServices::Close(HMidiOut device) {
   Record("Close");
   auto* dev = static_cast<Device*>(device);
   ReturnAllHeld(dev);
@@ -252,7 +252,7 @@ MMRESULT FakeMidiServices::Close(HMIDIOUT device) {
     if (!dev->prepared.empty()) m_violations.push_back("Close with prepared buffers");
     --m_openDevices;
   }
-  dev->callback(dev, MOM_CLOSE, dev->instance, 0, 0);
+  dev->callback(dev, QM_MOM_CLOSE, dev->instance, 0, 0);
   delete dev;
   return 0;
 }

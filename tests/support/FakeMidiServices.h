@@ -23,8 +23,8 @@ class FakeMidiServices final : public MidiServices {
   // Script. Set before use.
   std::vector<std::string> outNames{"Fake Out A", "Fake Out B"};
   std::vector<std::string> inNames{"Fake In A"};
-  MMRESULT openResult = 0;
-  MMRESULT longMsgResult = 0;
+  MidiResult openResult = 0;
+  MidiResult longMsgResult = 0;
   int failPrepareAt = 0;  // the nth PrepareHeader fails (1 = the first)
   Completion completion = Completion::Immediate;
   bool recordCalls = true;  // benchmarks turn the records off
@@ -38,7 +38,7 @@ class FakeMidiServices final : public MidiServices {
   int OpenDevices() const;
   std::size_t HeldCount() const;
 
-  // Held mode: returns the oldest held buffer (MOM_DONE) on the calling thread.
+  // Held mode: returns the oldest held buffer (QM_MOM_DONE) on the calling thread.
   bool ReleaseOldest();
   // OtherThread mode: waits (bounded) until the thread has returned everything it got.
   bool WaitForCompletions();
@@ -47,14 +47,14 @@ class FakeMidiServices final : public MidiServices {
   bool OutDeviceName(unsigned device, std::string& name) override;
   unsigned InDeviceCount() override;
   bool InDeviceName(unsigned device, std::string& name) override;
-  MMRESULT Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOutCallback callback,
+  MidiResult Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                 std::uintptr_t instance) override;
-  MMRESULT PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override;
-  MMRESULT UnprepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override;
-  MMRESULT ShortMsg(HMIDIOUT device, std::uint32_t message) override;
-  MMRESULT LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) override;
-  MMRESULT Reset(HMIDIOUT device) override;
-  MMRESULT Close(HMIDIOUT device) override;
+  MidiResult PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
+  MidiResult UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
+  MidiResult ShortMsg(HMidiOut device, std::uint32_t message) override;
+  MidiResult LongMsg(HMidiOut device, MidiHeader* header, unsigned size) override;
+  MidiResult Reset(HMidiOut device) override;
+  MidiResult Close(HMidiOut device) override;
 
  private:
   struct Device;

@@ -4,11 +4,11 @@ RecordingSeams::RecordingSeams() : m_previous(InstallUserSeams(this)) {}
 
 RecordingSeams::~RecordingSeams() { InstallUserSeams(m_previous); }
 
-int RecordingSeams::MessageBox(OwnerWindow owner, const std::string& text,
+int RecordingSeams::ShowMessageBox(OwnerWindow owner, const std::string& text,
                                const std::string& caption, unsigned style) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_boxes.push_back({owner, text, caption, style});
-  if (m_answers.empty()) return IDOK;
+  if (m_answers.empty()) return QM_IDOK;
   const int answer = m_answers.front();
   m_answers.pop_front();
   return answer;

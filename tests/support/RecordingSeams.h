@@ -21,7 +21,7 @@ class RecordingSeams final : public UserSeams {
   RecordingSeams();
   ~RecordingSeams() override;
 
-  int MessageBox(OwnerWindow owner, const std::string& text, const std::string& caption,
+  int ShowMessageBox(OwnerWindow owner, const std::string& text, const std::string& caption,
                  unsigned style) override;
   void MessageBeep(unsigned type) override;
   bool ShellOpen(const std::string& target) override;
@@ -29,7 +29,7 @@ class RecordingSeams final : public UserSeams {
   std::vector<Box> Boxes() const;
   std::vector<unsigned> Beeps() const;
   std::vector<std::string> Opened() const;
-  void AnswerNext(int answer);  // default answer is IDOK
+  void AnswerNext(int answer);  // default answer is QM_IDOK
   bool shellOpenResult = true;
 
  private:

@@ -42,7 +42,7 @@ TEST(AboutDlgTest, ShowsTheVersionAndItsLinkMailsWithTheVersionAsSubjectThenStay
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(version->text().toStdString(), prefs.m_strVersionText);
     EXPECT_TRUE(version->isReadOnly());
-    EXPECT_EQ(about.focusWidget(), about.Control(IDOK));
+    EXPECT_EQ(about.focusWidget(), about.Control(QM_IDOK));
     auto* link = qobject_cast<QLabel*>(about.Control(1005));
     ASSERT_NE(link, nullptr);
     EXPECT_EQ(g_aboutLink.Control(), link);

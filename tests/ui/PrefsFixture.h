@@ -94,19 +94,19 @@ class PrefsFixture : public ::testing::Test {
   }
 
   static void Store(const std::string& section, const std::string& entry, const std::string& value) {
-    ASSERT_TRUE(CurrentProfileStore().WriteProfileString(section, entry, value));
+    ASSERT_TRUE(CurrentProfileStore().StoreProfileString(section, entry, value));
   }
   static void StoreInt(const std::string& entry, std::int32_t value) {
-    ASSERT_TRUE(CurrentProfileStore().WriteProfileInt(kSettingsSection, entry, value));
+    ASSERT_TRUE(CurrentProfileStore().StoreProfileInt(kSettingsSection, entry, value));
   }
   static std::optional<std::string> Stored(const std::string& section, const std::string& entry) {
     const std::string missing = "\x01missing";
-    std::string value = CurrentProfileStore().GetProfileString(section, entry, missing);
+    std::string value = CurrentProfileStore().ReadProfileString(section, entry, missing);
     if (value == missing) return std::nullopt;
     return value;
   }
   static std::int32_t StoredInt(const std::string& entry) {
-    return CurrentProfileStore().GetProfileInt(kSettingsSection, entry, -12345);
+    return CurrentProfileStore().ReadProfileInt(kSettingsSection, entry, -12345);
   }
 
   // A file or folder in the scratch directory; returns its absolute path.

@@ -25,7 +25,7 @@ QStringList Items(QComboBox* box) {
 }
 
 void ClickOk(QDialog& window) {
-  window.findChild<QPushButton*>(QStringLiteral("control%1").arg(IDOK))->click();
+  window.findChild<QPushButton*>(QStringLiteral("control%1").arg(QM_IDOK))->click();
 }
 
 TEST_F(PrefsTest, EmptyProfileOpensCentredWithTheTemplateTheDevicesAndTheDefaults) {
@@ -44,7 +44,7 @@ TEST_F(PrefsTest, EmptyProfileOpensCentredWithTheTemplateTheDevicesAndTheDefault
     const std::vector<Expect> controls = {
         {1001, "1", false}, {1002, "", false}, {1005, "0", true},    {1006, "", true},
         {1003, "", false},  {1004, "", true},  {1007, "", true},     {1017, "DarkRivets.bmp", true},
-        {1019, "&...", true}, {IDOK, "OK", true}, {IDCANCEL, "Cancel", true}};
+        {1019, "&...", true}, {QM_IDOK, "OK", true}, {QM_IDCANCEL, "Cancel", true}};
     for (const Expect& expect : controls) {
       SCOPED_TRACE(expect.id);
       QWidget* control = Control<QWidget>(window, expect.id);
@@ -58,7 +58,7 @@ TEST_F(PrefsTest, EmptyProfileOpensCentredWithTheTemplateTheDevicesAndTheDefault
         EXPECT_EQ(box->currentText(), expect.text);
       }
     }
-    EXPECT_TRUE(Control<QPushButton>(window, IDOK)->isDefault());
+    EXPECT_TRUE(Control<QPushButton>(window, QM_IDOK)->isDefault());
     EXPECT_TRUE(Control<QCheckBox>(window, 1007)->isChecked());
     EXPECT_EQ(window.focusWidget(), Control<QWidget>(window, 1005)) << "first enabled tab stop";
 
@@ -71,7 +71,7 @@ TEST_F(PrefsTest, EmptyProfileOpensCentredWithTheTemplateTheDevicesAndTheDefault
       if (widget->isEnabled() && widget->focusPolicy() == Qt::StrongFocus && widget->parentWidget() == &window) order.push_back(id);
       widget = widget->nextInFocusChain();
     }
-    EXPECT_EQ(order, (std::vector<int>{1005, 1006, 1004, 1007, 1017, 1019, IDOK, IDCANCEL}));
+    EXPECT_EQ(order, (std::vector<int>{1005, 1006, 1004, 1007, 1017, 1019, QM_IDOK, QM_IDCANCEL}));
 
     // List position is the device number.
     EXPECT_EQ(Items(Control<QComboBox>(window, 1004)), QStringList({"Fake Out A", "Fake Out B"}));
@@ -87,7 +87,7 @@ TEST_F(PrefsTest, EmptyProfileOpensCentredWithTheTemplateTheDevicesAndTheDefault
     EXPECT_EQ(idSpin->Buddy(), Control<QLineEdit>(window, 1005));
     EXPECT_EQ(window.findChild<QLabel*>("static1")->buddy(), Control<QWidget>(window, 1005)) << "&Device ID";
   });
-  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(result, QM_IDCANCEL);
   EXPECT_EQ(prefs->m_pRecentBackgrounds, nullptr);
   EXPECT_EQ(prefs->m_cbMidiOut, nullptr);
 }
@@ -112,7 +112,7 @@ TEST_F(PrefsTest, RecentBackgroundsDropTheMissingAndTheFoldersAndOkRewritesThem)
               box->setCurrentIndex(0);  // the user picks A
               ClickOk(window);
             }),
-            IDOK);
+            QM_IDOK);
   EXPECT_TRUE(seams.Boxes().empty());
   EXPECT_EQ(Stored(kSettingsSection, "Background"), a);
   const std::vector<std::optional<std::string>> expected = {a, c, e, std::nullopt, std::nullopt};
@@ -133,7 +133,7 @@ TEST_F(PrefsTest, OkStoresWhatTheWindowShows) {
               QTest::mouseClick(Control<QCheckBox>(window, 1007), Qt::LeftButton);
               QTest::keyClick(id, Qt::Key_Return);  // Enter presses OK
             }),
-            IDOK);
+            QM_IDOK);
   EXPECT_TRUE(seams.Boxes().empty());
   EXPECT_EQ(StoredInt("MIDI Output Device"), 1);
   EXPECT_EQ(StoredInt("TargetDeviceID"), 42);
@@ -195,14 +195,14 @@ TEST_F(PrefsTest, NumberFieldsRefuseBadTextWithTheExactMessage) {
     });
     const auto boxes = seams.Boxes();
     if (c.message) {
-      EXPECT_EQ(result, IDCANCEL) << "the window stayed open";
+      EXPECT_EQ(result, QM_IDCANCEL) << "the window stayed open";
       ASSERT_EQ(boxes.size(), before + 1);
       EXPECT_EQ(boxes.back().text, c.message);
       EXPECT_EQ(boxes.back().caption, "Quillmark");
-      EXPECT_EQ(boxes.back().style, MB_ICONEXCLAMATION | MB_OK);
+      EXPECT_EQ(boxes.back().style, QM_MB_ICONEXCLAMATION | QM_MB_OK);
       EXPECT_EQ(boxes.back().owner, static_cast<QWidget*>(shown));
     } else {
-      EXPECT_EQ(result, IDOK);
+      EXPECT_EQ(result, QM_IDOK);
       EXPECT_EQ(boxes.size(), before);
     }
     EXPECT_EQ(prefs->m_nTargetDeviceId, c.deviceId);
@@ -235,13 +235,13 @@ TEST_F(PrefsTest, LoadedValuesAreNotClampedAndOutOfRangeOnesOnlyCancel) {
       EXPECT_TRUE(window.isVisible());
       ClickOk(window);
       EXPECT_TRUE(window.isVisible());
-      Control<QPushButton>(window, IDCANCEL)->click();
+      Control<QPushButton>(window, QM_IDCANCEL)->click();
     });
-    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(result, QM_IDCANCEL);
     const auto boxes = seams.Boxes();
     ASSERT_EQ(boxes.size(), before + 2);
     EXPECT_EQ(boxes.back().text, c.message);
-    EXPECT_EQ(boxes.back().style, MB_ICONEXCLAMATION | MB_OK);
+    EXPECT_EQ(boxes.back().style, QM_MB_ICONEXCLAMATION | QM_MB_OK);
     EXPECT_EQ(StoredInt(c.entry), c.stored) << "nothing saved";
   }
 }
@@ -256,7 +256,7 @@ TEST_F(PrefsTest, DevicesOutsideTheListShowNoSelectionAndStoreMinusOne) {
               Control<QComboBox>(window, 1017)->setEditText("");
               ClickOk(window);
             }),
-            IDOK);
+            QM_IDOK);
   EXPECT_EQ(StoredInt("MIDI Output Device"), -1);
   EXPECT_EQ(StoredInt("MIDI Input Device"), -1);
 }
@@ -268,7 +268,7 @@ TEST_F(PrefsTest, EmptyBackgroundIsAcceptedAndLeavesAGapInTheRecentList) {
               Control<QComboBox>(window, 1017)->setEditText("");
               ClickOk(window);
             }),
-            IDOK);
+            QM_IDOK);
   EXPECT_TRUE(seams.Boxes().empty());
   EXPECT_EQ(Stored(kSettingsSection, "Background"), "");
   EXPECT_EQ(prefs->GetBackgroundPath(), nullptr);
@@ -292,12 +292,12 @@ TEST_F(PrefsTest, BadBackgroundIsRefusedAfterTheOtherFieldsWereTaken) {
       EXPECT_TRUE(window.isVisible());
       EXPECT_EQ(window.focusWidget(), Control<QWidget>(window, 1007));
     });
-    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(result, QM_IDCANCEL);
     const auto boxes = seams.Boxes();
     ASSERT_EQ(boxes.size(), before + 1);
     EXPECT_EQ(boxes.back().text, kBadBackground);
     EXPECT_EQ(boxes.back().caption, "Quillmark");
-    EXPECT_EQ(boxes.back().style, MB_OK);
+    EXPECT_EQ(boxes.back().style, QM_MB_OK);
     EXPECT_EQ(boxes.back().owner, static_cast<QWidget*>(shown));
     // The failed save kept what it had exchanged; nothing reached the profile.
     EXPECT_EQ(prefs->m_strBackground, path);
@@ -316,7 +316,7 @@ TEST_F(PrefsTest, CancelExchangesNothingAndWritesNothing) {
               Control<QComboBox>(window, 1017)->setEditText("x.bmp");
               QTest::keyClick(id, Qt::Key_Escape);
             }),
-            IDCANCEL);
+            QM_IDCANCEL);
   EXPECT_EQ(prefs->m_nTargetDeviceId, 0);
   EXPECT_EQ(prefs->m_strBackground, "DarkRivets.bmp");
   EXPECT_EQ(StoredInt("TargetDeviceID"), -12345);
@@ -372,7 +372,7 @@ TEST_F(PrefsTest, ReleaseFlagOutsideZeroToTwoIsResetOnOpening) {
     CurrentProfileStore().DeleteSection(kSettingsSection);
     StoreInt("DisengageOnMinimize", c.stored);
     EXPECT_EQ(RunPrefs([&](QDialog& window) { EXPECT_EQ(Control<QCheckBox>(window, 1007)->isChecked(), c.checked); }),
-              IDCANCEL);
+              QM_IDCANCEL);
     EXPECT_EQ(prefs->m_bReleaseOnDeactivate, c.afterCancel);
   }
 }

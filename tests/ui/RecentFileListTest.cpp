@@ -37,7 +37,7 @@ class RecentFileListTest : public ::testing::Test {
     ProfileStore& store = CurrentProfileStore();
     store.DeleteSection(kRecentBackgroundsSection);
     for (std::size_t i = 0; i < names.size(); ++i) {
-      if (!names[i].empty()) store.WriteProfileString(kRecentBackgroundsSection, "File" + std::to_string(i + 1), names[i]);
+      if (!names[i].empty()) store.StoreProfileString(kRecentBackgroundsSection, "File" + std::to_string(i + 1), names[i]);
     }
   }
   static Slots Padded(Slots names) {
@@ -106,13 +106,13 @@ TEST_F(RecentFileListTest, RemoveMovesTheRestUpAndWriteLeavesGaps) {
   EXPECT_EQ(SlotsOf(list), Padded({"", "/a", "/c"}));
 
   // A stray value in the section goes with the rewrite.
-  CurrentProfileStore().WriteProfileString(kRecentBackgroundsSection, "Stray", "x");
+  CurrentProfileStore().StoreProfileString(kRecentBackgroundsSection, "Stray", "x");
   list.WriteList();
   const ProfileStore& store = CurrentProfileStore();
   const std::vector<std::pair<const char*, std::string>> expected = {
       {"File1", "<none>"}, {"File2", "/a"}, {"File3", "/c"}, {"File4", "<none>"}, {"Stray", "<none>"}};
   for (const auto& [entry, value] : expected) {
-    EXPECT_EQ(store.GetProfileString(kRecentBackgroundsSection, entry, "<none>"), value) << entry;
+    EXPECT_EQ(store.ReadProfileString(kRecentBackgroundsSection, entry, "<none>"), value) << entry;
   }
 }
 

@@ -28,7 +28,7 @@ class RemoteAppTest : public ::testing::Test {
     ProfileStore& profile = CurrentProfileStore();
     profile.DeleteSection(kSettingsSection);
     // A stored channel: not a first run, so the panel comes up at once.
-    ASSERT_TRUE(profile.WriteProfileInt(kSettingsSection, "MIDI Channel", 1));
+    ASSERT_TRUE(profile.StoreProfileInt(kSettingsSection, "MIDI Channel", 1));
   }
   void TearDown() override { theApp.UseMidiServices(nullptr, nullptr); }
 
@@ -73,7 +73,7 @@ TEST_F(RemoteAppTest, EveryWayOutRunsTheSameTearDownAndSavesTheSettings) {
   for (const auto& [name, act] : ways) {
     SCOPED_TRACE(name);
     CurrentProfileStore().DeleteSection(kSettingsSection);
-    CurrentProfileStore().WriteProfileInt(kSettingsSection, "MIDI Channel", 1);
+    CurrentProfileStore().StoreProfileInt(kSettingsSection, "MIDI Channel", 1);
     FakeMidiServices device;
     RunProgram(device, act);
     EXPECT_EQ(device.LongMessages().size(), 1u) << "the key before the end went out";
@@ -83,9 +83,9 @@ TEST_F(RemoteAppTest, EveryWayOutRunsTheSameTearDownAndSavesTheSettings) {
     EXPECT_EQ(GetMainWindow(), nullptr);
     EXPECT_EQ(StreamLibServices(), nullptr) << "the engine is shut down";
     const ProfileStore& profile = CurrentProfileStore();
-    EXPECT_EQ(profile.GetProfileString(kSettingsSection, "Background", "<none>"), "DarkRivets.bmp");
-    EXPECT_EQ(profile.GetProfileInt(kSettingsSection, "DisengageOnMinimize", -7), 1);
-    EXPECT_EQ(profile.GetProfileInt(kSettingsSection, "MIDI Output Device", -7), 0);
+    EXPECT_EQ(profile.ReadProfileString(kSettingsSection, "Background", "<none>"), "DarkRivets.bmp");
+    EXPECT_EQ(profile.ReadProfileInt(kSettingsSection, "DisengageOnMinimize", -7), 1);
+    EXPECT_EQ(profile.ReadProfileInt(kSettingsSection, "MIDI Output Device", -7), 0);
     EXPECT_TRUE(seams.Boxes().empty());
   }
 }

@@ -195,8 +195,8 @@ TEST(NginxVersionCheckTest, NginxAnswersTheOneLineRequestAndEachOutcomeShowsItsB
   ASSERT_TRUE(nginx.Running()) << nginx.failure;
 
   ProfileStore& profile = CurrentProfileStore();
-  ASSERT_TRUE(profile.WriteProfileInt(kSettingsSection, "MIDI Channel", 1));
-  ASSERT_TRUE(profile.WriteProfileString(kSettingsSection, "Hostname", "127.0.0.1"));
+  ASSERT_TRUE(profile.StoreProfileInt(kSettingsSection, "MIDI Channel", 1));
+  ASSERT_TRUE(profile.StoreProfileString(kSettingsSection, "Hostname", "127.0.0.1"));
   FakeMidiServices midi;
   ManualUiQueue engineQueue;
   RecordingSeams seams;
@@ -211,23 +211,23 @@ TEST(NginxVersionCheckTest, NginxAnswersTheOneLineRequestAndEachOutcomeShowsItsB
     std::vector<std::string> opened;
   };
   const Case cases[] = {
-      {"same version", "1.0.0.0\n", IDOK, "You have the lastest version of Quillmark (1.0.0.0).", 0x40, {}},
+      {"same version", "1.0.0.0\n", QM_IDOK, "You have the lastest version of Quillmark (1.0.0.0).", 0x40, {}},
       {"newer release, download",
        "1.0.0.1\r\n",
-       IDYES,
+       QM_IDYES,
        "A more recent version (1.0.0.1) of Quillmark is available.\n\nWould you like to "
        "download it now?",
        0x24,
        {"http://www.vellicor.example/quillmark/download.html"}},
       {"older release",
        "1.0\r\n",
-       IDOK,
+       QM_IDOK,
        "You have a version of Quillmark that is newer than the general release (1.0).",
        0x30,
        {}},
       {"no version file",
        nullptr,
-       IDOK,
+       QM_IDOK,
        "An error occurred retrieving the current version.\nThe server returned \"<html>\".",
        0x10,
        {}},

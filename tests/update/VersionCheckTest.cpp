@@ -94,16 +94,16 @@ TEST_F(VersionCheckTest, EachReplyEndsInItsBoxAfterTheExactRequest) {
       {"newer, yes",
        "1.0.0.0",
        "1.0.0.1\r\nmore\r\n",
-       IDYES,
+       QM_IDYES,
        url,
        kMoreRecent1001,
        0x24,
        {"http://" + url}},
-      {"newer, no", "1.0.0.0", "1.0.0.1\r\n", IDNO, url, kMoreRecent1001, 0x24, {}},
+      {"newer, no", "1.0.0.0", "1.0.0.1\r\n", QM_IDNO, url, kMoreRecent1001, 0x24, {}},
       {"newer, no download URL stored",
        "1.0.0.0",
        "1.0.0.1\n",
-       IDYES,
+       QM_IDYES,
        std::nullopt,
        kMoreRecent1001,
        0x24,
@@ -111,7 +111,7 @@ TEST_F(VersionCheckTest, EachReplyEndsInItsBoxAfterTheExactRequest) {
       {"lexical order",
        "1.0.0.10",
        "1.0.0.9\r\n",
-       IDNO,
+       QM_IDNO,
        url,
        "A more recent version (1.0.0.9) of Quillmark is available.\n\nWould you like to "
        "download it now?",
@@ -199,7 +199,7 @@ TEST_F(VersionCheckTest, ConnectionFailuresShowTheirMessages) {
     const auto boxes = caseSeams.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, c.text);
-    EXPECT_EQ(boxes[0].style, MB_ICONERROR);
+    EXPECT_EQ(boxes[0].style, QM_MB_ICONERROR);
   }
 }
 
@@ -222,7 +222,7 @@ TEST_F(VersionCheckTest, AnEndlessLineIsQuotedUpToTheLimit) {
 
   RunCheck();
 
-  ExpectOneBox(ServerReturned(std::string(kMaxReplyLine, '1')), MB_ICONERROR);
+  ExpectOneBox(ServerReturned(std::string(kMaxReplyLine, '1')), QM_MB_ICONERROR);
 }
 
 TEST_F(VersionCheckTest, ASecondCheckStopsAWorkerThatWaitsForItsReply) {
@@ -242,7 +242,7 @@ TEST_F(VersionCheckTest, ASecondCheckStopsAWorkerThatWaitsForItsReply) {
   EXPECT_TRUE(server.WaitForClientClose(5s));
   EXPECT_EQ(server.Requests(), (std::vector<std::string>{kRequest, kRequest}));
   // Only the fresh check shows a box.
-  ExpectOneBox("You have the lastest version of Quillmark (1.0.0.0).", MB_ICONINFORMATION);
+  ExpectOneBox("You have the lastest version of Quillmark (1.0.0.0).", QM_MB_ICONINFORMATION);
   EXPECT_TRUE(PumpUntil(ui, [] { return VersionCheck::LiveWorkers() == 0; }));
 }
 

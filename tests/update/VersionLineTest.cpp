@@ -110,17 +110,17 @@ TEST(DecideVersionBoxTest, OrderIsByteWiseNotNumeric) {
     std::string remote;
     unsigned style;
   } cases[] = {
-      {"1.10.0.0", "1.9.0.0", MB_ICONQUESTION | MB_YESNO},
-      {"1.0.0.9", "1.0.0.10", MB_ICONWARNING},
-      {"1.0", "10", MB_ICONQUESTION | MB_YESNO},  // the full stop sorts before every digit
-      {"10", "1.0", MB_ICONWARNING},
-      {"1.0.0.0", "", MB_ICONERROR},
+      {"1.10.0.0", "1.9.0.0", QM_MB_ICONQUESTION | QM_MB_YESNO},
+      {"1.0.0.9", "1.0.0.10", QM_MB_ICONWARNING},
+      {"1.0", "10", QM_MB_ICONQUESTION | QM_MB_YESNO},  // the full stop sorts before every digit
+      {"10", "1.0", QM_MB_ICONWARNING},
+      {"1.0.0.0", "", QM_MB_ICONERROR},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.own + " vs " + c.remote);
     const VersionBox box = DecideVersionBox(c.own, c.remote);
     EXPECT_EQ(box.style, c.style);
-    EXPECT_EQ(box.offersDownload, c.style == (MB_ICONQUESTION | MB_YESNO));
+    EXPECT_EQ(box.offersDownload, c.style == (QM_MB_ICONQUESTION | QM_MB_YESNO));
   }
 }
 

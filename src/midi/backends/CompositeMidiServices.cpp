@@ -6,18 +6,18 @@ namespace {
 // callback, which the backend's callbacks are passed on to under this handle.
 struct CompositeDevice final : MidiOutDevice {
   MidiServices* backend = nullptr;
-  HMIDIOUT inner = nullptr;
+  HMidiOut inner = nullptr;
   MidiOutCallback callback = nullptr;
   std::uintptr_t instance = 0;
 };
 
-void PassOn(HMIDIOUT, unsigned message, std::uintptr_t instance, std::uintptr_t param1,
+void PassOn(HMidiOut, unsigned message, std::uintptr_t instance, std::uintptr_t param1,
             std::uintptr_t param2) {
   auto* device = reinterpret_cast<CompositeDevice*>(instance);
   device->callback(device, message, device->instance, param1, param2);
 }
 
-CompositeDevice* AsComposite(HMIDIOUT device) { return static_cast<CompositeDevice*>(device); }
+CompositeDevice* AsComposite(HMidiOut device) { return static_cast<CompositeDevice*>(device); }
 
 }  // namespace
 
@@ -73,69 +73,69 @@ bool CompositeMidiServices::InDeviceName(unsigned device, std::string& name) {
   return backend && backend->services->InDeviceName(local, name);
 }
 
-MMRESULT CompositeMidiServices::Open(HMIDIOUT* device, std::uint32_t deviceId,
+MidiResult CompositeMidiServices::Open(HMidiOut* device, std::uint32_t deviceId,
                                      MidiOutCallback callback, std::uintptr_t instance) {
-  if (!device) return MMSYSERR_INVALPARAM;
+  if (!device) return QM_MMSYSERR_INVALPARAM;
   *device = nullptr;
-  if (!callback) return MMSYSERR_INVALPARAM;
+  if (!callback) return QM_MMSYSERR_INVALPARAM;
   Backend* backend = nullptr;
-  unsigned local = MIDI_MAPPER;
-  if (deviceId == MIDI_MAPPER) {
+  unsigned local = QM_MIDI_MAPPER;
+  if (deviceId == QM_MIDI_MAPPER) {
     for (Backend& candidate : m_backends) {
       if (!candidate.virtualPortAvailable || candidate.virtualPortAvailable()) {
         backend = &candidate;
         break;
       }
     }
-    if (!backend) return MIDIERR_NODEVICE;
+    if (!backend) return QM_MIDIERR_NODEVICE;
   } else {
     backend = Locate(deviceId, true, local);
-    if (!backend) return MMSYSERR_BADDEVICEID;
+    if (!backend) return QM_MMSYSERR_BADDEVICEID;
   }
   auto opened = std::make_unique<CompositeDevice>();
   opened->backend = backend->services.get();
   opened->callback = callback;
   opened->instance = instance;
-  const MMRESULT result = backend->services->Open(&opened->inner, local, &PassOn,
+  const MidiResult result = backend->services->Open(&opened->inner, local, &PassOn,
                                                   reinterpret_cast<std::uintptr_t>(opened.get()));
   if (result != 0) return result;
   *device = opened.release();
   return 0;
 }
 
-MMRESULT CompositeMidiServices::PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) {
-  if (!device) return MMSYSERR_INVALHANDLE;
+MidiResult CompositeMidiServices::PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
   return AsComposite(device)->backend->PrepareHeader(AsComposite(device)->inner, header, size);
 }
 
-MMRESULT CompositeMidiServices::UnprepareHeader(HMIDIOUT device, MidiHeader* header,
+MidiResult CompositeMidiServices::UnprepareHeader(HMidiOut device, MidiHeader* header,
                                                 unsigned size) {
-  if (!device) return MMSYSERR_INVALHANDLE;
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
   return AsComposite(device)->backend->UnprepareHeader(AsComposite(device)->inner, header, size);
 }
 
-MMRESULT CompositeMidiServices::ShortMsg(HMIDIOUT device, std::uint32_t message) {
-  if (!device) return MMSYSERR_INVALHANDLE;
+MidiResult CompositeMidiServices::ShortMsg(HMidiOut device, std::uint32_t message) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
   return AsComposite(device)->backend->ShortMsg(AsComposite(device)->inner, message);
 }
 
-MMRESULT CompositeMidiServices::LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) {
-  if (!device) return MMSYSERR_INVALHANDLE;
+MidiResult CompositeMidiServices::LongMsg(HMidiOut device, MidiHeader* header, unsigned size) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
   return AsComposite(device)->backend->LongMsg(AsComposite(device)->inner, header, size);
 }
 
-MMRESULT CompositeMidiServices::Reset(HMIDIOUT device) {
-  if (!device) return MMSYSERR_INVALHANDLE;
+MidiResult CompositeMidiServices::Reset(HMidiOut device) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
   return AsComposite(device)->backend->Reset(AsComposite(device)->inner);
 }
 
-MMRESULT CompositeMidiServices::Close(HMIDIOUT device) {
-  if (!device) return MMSYSERR_INVALHANDLE;
+MidiResult CompositeMidiServices::Close(HMidiOut device) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
   std::unique_ptr<CompositeDevice> closing(AsComposite(device));
   return closing->backend->Close(closing->inner);
 }
 
-std::string CompositeMidiServices::ErrorText(MMRESULT result) {
+std::string CompositeMidiServices::ErrorText(MidiResult result) {
   const std::string standard = StandardMidiErrorText(result);
   if (result < kBackendErrorBase) return standard;
   for (Backend& backend : m_backends) {

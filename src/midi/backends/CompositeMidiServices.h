@@ -1,5 +1,5 @@
 // One device list over several backends: device numbers run over the first backend's
-// devices, then the next one's, in the order the backends were added. MIDI_MAPPER goes to
+// devices, then the next one's, in the order the backends were added. QM_MIDI_MAPPER goes to
 // the first backend whose virtual port is available. Handles and callbacks are the
 // composite's own, so the engine never sees which backend serves a device.
 #pragma once
@@ -13,7 +13,7 @@
 
 class CompositeMidiServices final : public MidiServices {
  public:
-  // virtualPortAvailable: whether this backend can open MIDI_MAPPER right now; null means
+  // virtualPortAvailable: whether this backend can open QM_MIDI_MAPPER right now; null means
   // always.
   void Add(std::unique_ptr<MidiServices> backend, std::function<bool()> virtualPortAvailable = {});
 
@@ -24,16 +24,16 @@ class CompositeMidiServices final : public MidiServices {
   unsigned InDeviceCount() override;
   bool InDeviceName(unsigned device, std::string& name) override;
 
-  MMRESULT Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOutCallback callback,
+  MidiResult Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                 std::uintptr_t instance) override;
-  MMRESULT PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override;
-  MMRESULT UnprepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override;
-  MMRESULT ShortMsg(HMIDIOUT device, std::uint32_t message) override;
-  MMRESULT LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) override;
-  MMRESULT Reset(HMIDIOUT device) override;
-  MMRESULT Close(HMIDIOUT device) override;
+  MidiResult PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
+  MidiResult UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
+  MidiResult ShortMsg(HMidiOut device, std::uint32_t message) override;
+  MidiResult LongMsg(HMidiOut device, MidiHeader* header, unsigned size) override;
+  MidiResult Reset(HMidiOut device) override;
+  MidiResult Close(HMidiOut device) override;
   // A backend's own code gets that backend's text.
-  std::string ErrorText(MMRESULT result) override;
+  std::string ErrorText(MidiResult result) override;
 
  private:
   struct Backend {

@@ -46,7 +46,7 @@ class AlsaOutDevice final : public MidiOutDevice {
       : m_callback(callback), m_instance(instance) {}
 
   // virtualPort: no destination, the port carries the program's name.
-  MMRESULT Start(bool virtualPort, int destClient, int destPort) {
+  MidiResult Start(bool virtualPort, int destClient, int destPort) {
     m_seq = OpenSequencer(SND_SEQ_OPEN_OUTPUT);
     if (!m_seq) return kAlsaNoSequencer;
     snd_seq_set_client_name(m_seq.get(), kClientName);
@@ -60,7 +60,7 @@ class AlsaOutDevice final : public MidiOutDevice {
       return kAlsaConnectFailed;
     }
     snd_midi_event_t* encoder = nullptr;
-    if (snd_midi_event_new(16, &encoder) < 0) return MMSYSERR_NOMEM;
+    if (snd_midi_event_new(16, &encoder) < 0) return QM_MMSYSERR_NOMEM;
     m_encoder.reset(encoder);
     snd_midi_event_no_status(encoder, 1);
     return 0;
@@ -68,7 +68,7 @@ class AlsaOutDevice final : public MidiOutDevice {
 
   int Client() const { return m_client; }
 
-  MMRESULT Short(std::uint32_t message) {
+  MidiResult Short(std::uint32_t message) {
     std::uint8_t bytes[3];
     for (std::size_t i = 0; i < 3; ++i) bytes[i] = static_cast<std::uint8_t>(message >> (8 * i));
     snd_seq_event_t event;
@@ -77,41 +77,41 @@ class AlsaOutDevice final : public MidiOutDevice {
     bool complete = false;
     for (std::uint8_t byte : bytes) {
       const int used = snd_midi_event_encode_byte(m_encoder.get(), byte, &event);
-      if (used < 0) return MMSYSERR_INVALPARAM;
+      if (used < 0) return QM_MMSYSERR_INVALPARAM;
       if (used == 1) {
         complete = true;
         break;
       }
     }
-    if (!complete) return MMSYSERR_INVALPARAM;
+    if (!complete) return QM_MMSYSERR_INVALPARAM;
     return Output(event);
   }
 
-  MMRESULT Long(MidiHeader* header) {
-    if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+  MidiResult Long(MidiHeader* header) {
+    if (!(header->dwFlags & QM_MHDR_PREPARED)) return QM_MIDIERR_UNPREPARED;
     snd_seq_event_t event;
     snd_seq_ev_clear(&event);
     snd_seq_ev_set_sysex(&event, header->dwBufferLength, header->lpData);
-    if (const MMRESULT result = Output(event)) return result;
-    header->dwFlags |= MHDR_DONE;
-    m_callback(this, MOM_DONE, m_instance, reinterpret_cast<std::uintptr_t>(header), 0);
+    if (const MidiResult result = Output(event)) return result;
+    header->dwFlags |= QM_MHDR_DONE;
+    m_callback(this, QM_MOM_DONE, m_instance, reinterpret_cast<std::uintptr_t>(header), 0);
     return 0;
   }
 
-  MMRESULT Close() {
+  MidiResult Close() {
     if (m_seq) snd_seq_drain_output(m_seq.get());
     m_seq.reset();
-    m_callback(this, MOM_CLOSE, m_instance, 0, 0);
+    m_callback(this, QM_MOM_CLOSE, m_instance, 0, 0);
     return 0;
   }
 
  private:
-  MMRESULT Output(snd_seq_event_t& event) {
+  MidiResult Output(snd_seq_event_t& event) {
     snd_seq_ev_set_source(&event, static_cast<unsigned char>(m_port));
     snd_seq_ev_set_subs(&event);
     snd_seq_ev_set_direct(&event);
     const int result = snd_seq_event_output_direct(m_seq.get(), &event);
-    if (result == -EAGAIN) return MIDIERR_NOTREADY;
+    if (result == -EAGAIN) return QM_MIDIERR_NOTREADY;
     return result < 0 ? kAlsaSendFailed : 0;
   }
 
@@ -123,7 +123,7 @@ class AlsaOutDevice final : public MidiOutDevice {
   int m_port = -1;
 };
 
-AlsaOutDevice* AsAlsa(HMIDIOUT device) { return static_cast<AlsaOutDevice*>(device); }
+AlsaOutDevice* AsAlsa(HMidiOut device) { return static_cast<AlsaOutDevice*>(device); }
 
 }  // namespace
 
@@ -200,22 +200,22 @@ bool AlsaMidiServices::InDeviceName(unsigned device, std::string& name) {
   return true;
 }
 
-MMRESULT AlsaMidiServices::Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOutCallback callback,
+MidiResult AlsaMidiServices::Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                                 std::uintptr_t instance) {
-  if (!device) return MMSYSERR_INVALPARAM;
+  if (!device) return QM_MMSYSERR_INVALPARAM;
   *device = nullptr;
-  if (!callback) return MMSYSERR_INVALPARAM;
-  const bool virtualPort = deviceId == MIDI_MAPPER;
+  if (!callback) return QM_MMSYSERR_INVALPARAM;
+  const bool virtualPort = deviceId == QM_MIDI_MAPPER;
   Port destination{{}, 0, 0};
   if (!virtualPort) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_looked) m_snapshot = Look();
     m_looked = true;
-    if (deviceId >= m_snapshot.outputs.size()) return MMSYSERR_BADDEVICEID;
+    if (deviceId >= m_snapshot.outputs.size()) return QM_MMSYSERR_BADDEVICEID;
     destination = m_snapshot.outputs[deviceId];
   }
   auto opened = std::make_unique<AlsaOutDevice>(callback, instance);
-  if (const MMRESULT result = opened->Start(virtualPort, destination.client, destination.port)) {
+  if (const MidiResult result = opened->Start(virtualPort, destination.client, destination.port)) {
     return result;
   }
   {
@@ -223,43 +223,43 @@ MMRESULT AlsaMidiServices::Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOu
     m_ownClients.insert(opened->Client());
   }
   *device = opened.release();
-  callback(*device, MOM_OPEN, instance, 0, 0);
+  callback(*device, QM_MOM_OPEN, instance, 0, 0);
   return 0;
 }
 
-MMRESULT AlsaMidiServices::PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) {
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (!header || size != kMidiHeaderSize) return MMSYSERR_INVALPARAM;
-  header->dwFlags |= MHDR_PREPARED;
+MidiResult AlsaMidiServices::PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
+  if (!header || size != kMidiHeaderSize) return QM_MMSYSERR_INVALPARAM;
+  header->dwFlags |= QM_MHDR_PREPARED;
   return 0;
 }
 
-MMRESULT AlsaMidiServices::UnprepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) {
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (!header || size != kMidiHeaderSize) return MMSYSERR_INVALPARAM;
-  header->dwFlags &= ~MHDR_PREPARED;
+MidiResult AlsaMidiServices::UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned size) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
+  if (!header || size != kMidiHeaderSize) return QM_MMSYSERR_INVALPARAM;
+  header->dwFlags &= ~QM_MHDR_PREPARED;
   return 0;
 }
 
-MMRESULT AlsaMidiServices::ShortMsg(HMIDIOUT device, std::uint32_t message) {
-  if (!device) return MMSYSERR_INVALHANDLE;
+MidiResult AlsaMidiServices::ShortMsg(HMidiOut device, std::uint32_t message) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
   return AsAlsa(device)->Short(message);
 }
 
-MMRESULT AlsaMidiServices::LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) {
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (!header || size != kMidiHeaderSize) return MMSYSERR_INVALPARAM;
+MidiResult AlsaMidiServices::LongMsg(HMidiOut device, MidiHeader* header, unsigned size) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
+  if (!header || size != kMidiHeaderSize) return QM_MMSYSERR_INVALPARAM;
   return AsAlsa(device)->Long(header);
 }
 
-MMRESULT AlsaMidiServices::Reset(HMIDIOUT device) {
-  return device ? MMRESULT{0} : MMSYSERR_INVALHANDLE;
+MidiResult AlsaMidiServices::Reset(HMidiOut device) {
+  return device ? MidiResult{0} : QM_MMSYSERR_INVALHANDLE;
 }
 
-MMRESULT AlsaMidiServices::Close(HMIDIOUT device) {
-  if (!device) return MMSYSERR_INVALHANDLE;
+MidiResult AlsaMidiServices::Close(HMidiOut device) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
   auto* alsa = AsAlsa(device);
-  const MMRESULT result = alsa->Close();
+  const MidiResult result = alsa->Close();
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ownClients.erase(alsa->Client());
@@ -268,7 +268,7 @@ MMRESULT AlsaMidiServices::Close(HMIDIOUT device) {
   return result;
 }
 
-std::string AlsaMidiServices::ErrorText(MMRESULT result) {
+std::string AlsaMidiServices::ErrorText(MidiResult result) {
   switch (result) {
     case kAlsaNoSequencer:
       return "The ALSA sequencer is not available. Load the snd-seq kernel module, then try "

@@ -1,11 +1,11 @@
 // MIDI output over the ALSA sequencer. Output devices are the writable, subscribable
 // ports of the other clients (the system client excluded), named "client:port"; input
 // devices are their readable, subscribable ports. Opening a device makes a client named
-// "Quillmark" with one source port connected to the chosen port; MIDI_MAPPER makes the
+// "Quillmark" with one source port connected to the chosen port; QM_MIDI_MAPPER makes the
 // port "Quillmark" unconnected, for any other program to connect to.
 //
 // Every message is handed to the sequencer at once, without blocking; a long message
-// completes (MOM_DONE, on the calling thread, inside LongMsg) when the sequencer took it.
+// completes (QM_MOM_DONE, on the calling thread, inside LongMsg) when the sequencer took it.
 // Without a sequencer the lists are empty, opens fail and nothing is printed.
 #pragma once
 
@@ -17,10 +17,10 @@
 #include "midi/MidiServices.h"
 
 // Result codes of this backend.
-inline constexpr MMRESULT kAlsaNoSequencer = kBackendErrorBase + 0x101;
-inline constexpr MMRESULT kAlsaPortFailed = kBackendErrorBase + 0x102;
-inline constexpr MMRESULT kAlsaConnectFailed = kBackendErrorBase + 0x103;
-inline constexpr MMRESULT kAlsaSendFailed = kBackendErrorBase + 0x104;
+inline constexpr MidiResult kAlsaNoSequencer = kBackendErrorBase + 0x101;
+inline constexpr MidiResult kAlsaPortFailed = kBackendErrorBase + 0x102;
+inline constexpr MidiResult kAlsaConnectFailed = kBackendErrorBase + 0x103;
+inline constexpr MidiResult kAlsaSendFailed = kBackendErrorBase + 0x104;
 
 class AlsaMidiServices final : public MidiServices {
  public:
@@ -36,17 +36,17 @@ class AlsaMidiServices final : public MidiServices {
   unsigned InDeviceCount() override;
   bool InDeviceName(unsigned device, std::string& name) override;
 
-  MMRESULT Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOutCallback callback,
+  MidiResult Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                 std::uintptr_t instance) override;
-  MMRESULT PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override;
-  MMRESULT UnprepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override;
-  // MIDIERR_NOTREADY when the sequencer's queue is full, kAlsaSendFailed otherwise.
-  MMRESULT ShortMsg(HMIDIOUT device, std::uint32_t message) override;
-  MMRESULT LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) override;
+  MidiResult PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
+  MidiResult UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
+  // QM_MIDIERR_NOTREADY when the sequencer's queue is full, kAlsaSendFailed otherwise.
+  MidiResult ShortMsg(HMidiOut device, std::uint32_t message) override;
+  MidiResult LongMsg(HMidiOut device, MidiHeader* header, unsigned size) override;
   // The device holds nothing: every long message completed inside LongMsg.
-  MMRESULT Reset(HMIDIOUT device) override;
-  MMRESULT Close(HMIDIOUT device) override;
-  std::string ErrorText(MMRESULT result) override;
+  MidiResult Reset(HMidiOut device) override;
+  MidiResult Close(HMidiOut device) override;
+  std::string ErrorText(MidiResult result) override;
 
  private:
   struct Port {

@@ -35,7 +35,7 @@ struct JackClientCloser {
 };
 using JackClientPtr = std::unique_ptr<jack_client_t, JackClientCloser>;
 
-JackClientPtr OpenClient(MMRESULT* failure) {
+JackClientPtr OpenClient(MidiResult* failure) {
   jack_status_t status{};
   JackClientPtr client(jack_client_open(kClientName, JackNoStartServer, &status));
   if (!client && failure) {
@@ -100,10 +100,10 @@ class JackOutDevice final : public MidiOutDevice {
   }
 
   // Client, port, notifier, activation, connection. Nothing calls back on failure.
-  MMRESULT Start(const std::string& target) {
+  MidiResult Start(const std::string& target) {
     // The notifier closes the client if the server stops; not while it is being set up.
     std::lock_guard<std::mutex> lock(m_clientMutex);
-    MMRESULT failure = 0;
+    MidiResult failure = 0;
     m_client = OpenClient(&failure);
     if (!m_client) return failure;
     jack_client_t* client = m_client.get();
@@ -124,26 +124,26 @@ class JackOutDevice final : public MidiOutDevice {
 
   const std::string& ClientName() const { return m_clientName; }
 
-  MMRESULT Send(const Outgoing& item) {
+  MidiResult Send(const Outgoing& item) {
     std::lock_guard<std::mutex> producer(m_producerMutex);
     if (m_gone.load()) return kJackServerGone;
-    if (const MMRESULT failure = m_failure.load()) return failure;
+    if (const MidiResult failure = m_failure.load()) return failure;
     if (item.header) {
       MidiHeader* header = item.header;
-      if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
-      if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+      if (!(header->dwFlags & QM_MHDR_PREPARED)) return QM_MIDIERR_UNPREPARED;
+      if (header->dwFlags & QM_MHDR_INQUEUE) return QM_MIDIERR_STILLPLAYING;
       {
         std::lock_guard<std::mutex> lock(m_heldMutex);
         ++m_held;
       }
-      header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
+      header->dwFlags = (header->dwFlags & ~QM_MHDR_DONE) | QM_MHDR_INQUEUE;
       if (!m_toProcess.Push(item)) {
-        header->dwFlags &= ~MHDR_INQUEUE;
+        header->dwFlags &= ~QM_MHDR_INQUEUE;
         ForgetHeld();
-        return MIDIERR_NOTREADY;
+        return QM_MIDIERR_NOTREADY;
       }
     } else if (!m_toProcess.Push(item)) {
-      return MIDIERR_NOTREADY;
+      return QM_MIDIERR_NOTREADY;
     }
     // The server may have stopped between the check and the push: the notifier's next
     // pass returns the header then.
@@ -151,24 +151,24 @@ class JackOutDevice final : public MidiOutDevice {
     return 0;
   }
 
-  MMRESULT Reset() {
+  MidiResult Reset() {
     {
       std::lock_guard<std::mutex> consumer(m_consumerMutex);
       if (!Quiesce()) return kJackStuck;
       ReturnQueued();
       if (!m_gone.load()) m_processBlocked.store(false);
     }
-    return WaitUntilNothingHeld() ? MMRESULT{0} : kJackStuck;
+    return WaitUntilNothingHeld() ? MidiResult{0} : kJackStuck;
   }
 
-  MMRESULT Close() {
+  MidiResult Close() {
     // No JACK thread runs our callbacks once the client is closed; only then are the
     // rings ours alone.
     CloseClient();
     StopNotifier();
     DeliverDone();
     ReturnQueued();
-    m_callback(this, MOM_CLOSE, m_instance, 0, 0);
+    m_callback(this, QM_MOM_CLOSE, m_instance, 0, 0);
     return 0;
   }
 
@@ -205,7 +205,7 @@ class JackOutDevice final : public MidiOutDevice {
         // Full for this cycle: the message waits for the next one. Only an event that
         // does not fit into an empty buffer can never go out.
         if (jack_midi_get_event_count(buffer) != 0) break;
-        MMRESULT none = 0;
+        MidiResult none = 0;
         m_failure.compare_exchange_strong(none, kJackEventTooLarge);
       }
       if (item->header) {
@@ -281,8 +281,8 @@ class JackOutDevice final : public MidiOutDevice {
   }
 
   void Complete(MidiHeader* header) {
-    header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
-    m_callback(this, MOM_DONE, m_instance, reinterpret_cast<std::uintptr_t>(header), 0);
+    header->dwFlags = (header->dwFlags & ~QM_MHDR_INQUEUE) | QM_MHDR_DONE;
+    m_callback(this, QM_MOM_DONE, m_instance, reinterpret_cast<std::uintptr_t>(header), 0);
     ForgetHeld();
   }
 
@@ -307,7 +307,7 @@ class JackOutDevice final : public MidiOutDevice {
   std::atomic<bool> m_inProcess{false};
   std::atomic<bool> m_processBlocked{false};
   std::atomic<bool> m_gone{false};
-  std::atomic<MMRESULT> m_failure{0};  // the first failure the process callback met
+  std::atomic<MidiResult> m_failure{0};  // the first failure the process callback met
   std::mutex m_producerMutex;          // callers of Send
   std::mutex m_consumerMutex;          // whoever returns the queue instead of the callback
   std::mutex m_heldMutex;
@@ -320,7 +320,7 @@ class JackOutDevice final : public MidiOutDevice {
   JackClientPtr m_client;    // last: closed first
 };
 
-JackOutDevice* AsJack(HMIDIOUT device) { return static_cast<JackOutDevice*>(device); }
+JackOutDevice* AsJack(HMidiOut device) { return static_cast<JackOutDevice*>(device); }
 
 }  // namespace
 
@@ -385,65 +385,65 @@ bool JackMidiServices::InDeviceName(unsigned device, std::string& name) {
   return true;
 }
 
-MMRESULT JackMidiServices::Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOutCallback callback,
+MidiResult JackMidiServices::Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                                 std::uintptr_t instance) {
-  if (!device) return MMSYSERR_INVALPARAM;
+  if (!device) return QM_MMSYSERR_INVALPARAM;
   *device = nullptr;
-  if (!callback) return MMSYSERR_INVALPARAM;
+  if (!callback) return QM_MMSYSERR_INVALPARAM;
   std::string target;
-  if (deviceId != MIDI_MAPPER) {
+  if (deviceId != QM_MIDI_MAPPER) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_looked) m_snapshot = Look();
     m_looked = true;
-    if (deviceId >= m_snapshot.outputs.size()) return MMSYSERR_BADDEVICEID;
+    if (deviceId >= m_snapshot.outputs.size()) return QM_MMSYSERR_BADDEVICEID;
     target = m_snapshot.outputs[deviceId];
   }
   auto opened = std::make_unique<JackOutDevice>(callback, instance);
-  if (const MMRESULT result = opened->Start(target)) return result;
+  if (const MidiResult result = opened->Start(target)) return result;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ownClients.insert(opened->ClientName());
   }
   *device = opened.release();
-  callback(*device, MOM_OPEN, instance, 0, 0);
+  callback(*device, QM_MOM_OPEN, instance, 0, 0);
   return 0;
 }
 
-MMRESULT JackMidiServices::PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) {
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (!header || size != kMidiHeaderSize) return MMSYSERR_INVALPARAM;
-  header->dwFlags |= MHDR_PREPARED;
+MidiResult JackMidiServices::PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
+  if (!header || size != kMidiHeaderSize) return QM_MMSYSERR_INVALPARAM;
+  header->dwFlags |= QM_MHDR_PREPARED;
   return 0;
 }
 
-MMRESULT JackMidiServices::UnprepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) {
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (!header || size != kMidiHeaderSize) return MMSYSERR_INVALPARAM;
-  if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-  header->dwFlags &= ~MHDR_PREPARED;
+MidiResult JackMidiServices::UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned size) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
+  if (!header || size != kMidiHeaderSize) return QM_MMSYSERR_INVALPARAM;
+  if (header->dwFlags & QM_MHDR_INQUEUE) return QM_MIDIERR_STILLPLAYING;
+  header->dwFlags &= ~QM_MHDR_PREPARED;
   return 0;
 }
 
-MMRESULT JackMidiServices::ShortMsg(HMIDIOUT device, std::uint32_t message) {
-  if (!device) return MMSYSERR_INVALHANDLE;
+MidiResult JackMidiServices::ShortMsg(HMidiOut device, std::uint32_t message) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
   return AsJack(device)->Send({nullptr, message});
 }
 
-MMRESULT JackMidiServices::LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) {
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (!header || size != kMidiHeaderSize) return MMSYSERR_INVALPARAM;
+MidiResult JackMidiServices::LongMsg(HMidiOut device, MidiHeader* header, unsigned size) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
+  if (!header || size != kMidiHeaderSize) return QM_MMSYSERR_INVALPARAM;
   return AsJack(device)->Send({header, 0});
 }
 
-MMRESULT JackMidiServices::Reset(HMIDIOUT device) {
-  if (!device) return MMSYSERR_INVALHANDLE;
+MidiResult JackMidiServices::Reset(HMidiOut device) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
   return AsJack(device)->Reset();
 }
 
-MMRESULT JackMidiServices::Close(HMIDIOUT device) {
-  if (!device) return MMSYSERR_INVALHANDLE;
+MidiResult JackMidiServices::Close(HMidiOut device) {
+  if (!device) return QM_MMSYSERR_INVALHANDLE;
   auto* jack = AsJack(device);
-  const MMRESULT result = jack->Close();
+  const MidiResult result = jack->Close();
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ownClients.erase(jack->ClientName());
@@ -452,7 +452,7 @@ MMRESULT JackMidiServices::Close(HMIDIOUT device) {
   return result;
 }
 
-std::string JackMidiServices::ErrorText(MMRESULT result) {
+std::string JackMidiServices::ErrorText(MidiResult result) {
   switch (result) {
     case kJackServerGone:
       return "The JACK server is not running or has stopped. Start the JACK server, then "

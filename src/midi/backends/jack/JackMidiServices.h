@@ -1,11 +1,11 @@
 // MIDI output over a JACK server. Output devices are the MIDI input ports of the other
 // clients of the server, named "client:port"; input devices are their MIDI output ports.
 // Opening a device starts a client named "Quillmark" (never a server) with one MIDI
-// output port connected to the chosen port; MIDI_MAPPER opens the port "Quillmark"
+// output port connected to the chosen port; QM_MIDI_MAPPER opens the port "Quillmark"
 // unconnected, for any other program to connect to.
 //
 // Long and short messages reach the process callback through a lock-free ring. A long
-// message completes (MOM_DONE) only after the process callback has written it into the
+// message completes (QM_MOM_DONE) only after the process callback has written it into the
 // port buffer; one that does not fit this cycle waits for the next. Completions are
 // delivered from a notifier thread of the device, never from the realtime thread, since
 // the engine's callback takes a lock the user-interface thread holds while sending.
@@ -23,12 +23,12 @@
 #include "midi/MidiServices.h"
 
 // Result codes of this backend.
-inline constexpr MMRESULT kJackServerGone = kBackendErrorBase + 0x01;
-inline constexpr MMRESULT kJackClientFailed = kBackendErrorBase + 0x02;
-inline constexpr MMRESULT kJackPortFailed = kBackendErrorBase + 0x03;
-inline constexpr MMRESULT kJackConnectFailed = kBackendErrorBase + 0x04;
-inline constexpr MMRESULT kJackEventTooLarge = kBackendErrorBase + 0x05;
-inline constexpr MMRESULT kJackStuck = kBackendErrorBase + 0x06;
+inline constexpr MidiResult kJackServerGone = kBackendErrorBase + 0x01;
+inline constexpr MidiResult kJackClientFailed = kBackendErrorBase + 0x02;
+inline constexpr MidiResult kJackPortFailed = kBackendErrorBase + 0x03;
+inline constexpr MidiResult kJackConnectFailed = kBackendErrorBase + 0x04;
+inline constexpr MidiResult kJackEventTooLarge = kBackendErrorBase + 0x05;
+inline constexpr MidiResult kJackStuck = kBackendErrorBase + 0x06;
 
 // Slots of the ring between the caller and the process callback. Larger than the engine's
 // pool (81 buffers), so a LongMsg never finds it full in practice.
@@ -46,21 +46,21 @@ class JackMidiServices final : public MidiServices {
   unsigned InDeviceCount() override;
   bool InDeviceName(unsigned device, std::string& name) override;
 
-  // Errors: MMSYSERR_BADDEVICEID for a number outside the last look, kJackServerGone when
+  // Errors: QM_MMSYSERR_BADDEVICEID for a number outside the last look, kJackServerGone when
   // no server runs, kJackClientFailed, kJackPortFailed, kJackConnectFailed.
-  MMRESULT Open(HMIDIOUT* device, std::uint32_t deviceId, MidiOutCallback callback,
+  MidiResult Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                 std::uintptr_t instance) override;
-  MMRESULT PrepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override;
-  MMRESULT UnprepareHeader(HMIDIOUT device, MidiHeader* header, unsigned size) override;
-  // MIDIERR_NOTREADY when the ring is full, kJackServerGone after the server stopped.
-  MMRESULT ShortMsg(HMIDIOUT device, std::uint32_t message) override;
-  MMRESULT LongMsg(HMIDIOUT device, MidiHeader* header, unsigned size) override;
+  MidiResult PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
+  MidiResult UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
+  // QM_MIDIERR_NOTREADY when the ring is full, kJackServerGone after the server stopped.
+  MidiResult ShortMsg(HMidiOut device, std::uint32_t message) override;
+  MidiResult LongMsg(HMidiOut device, MidiHeader* header, unsigned size) override;
   // Drops what has not been written yet and returns every held header; bounded.
-  MMRESULT Reset(HMIDIOUT device) override;
+  MidiResult Reset(HMidiOut device) override;
   // Deactivates and closes the client first, then returns every held header, then
-  // MOM_CLOSE. Bounded.
-  MMRESULT Close(HMIDIOUT device) override;
-  std::string ErrorText(MMRESULT result) override;
+  // QM_MOM_CLOSE. Bounded.
+  MidiResult Close(HMidiOut device) override;
+  std::string ErrorText(MidiResult result) override;
 
  private:
   struct Snapshot {
