@@ -1,11 +1,5 @@
 #include "update/CheckState.h"
 
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "update/UpdateSeams.h"
 
 CheckState::WaitEnd CheckState::WaitForDoneOrEnd(Clock::time_point deadline) {
@@ -28,13 +22,7 @@ bool CheckState::HasEnded() const {
 void CheckState::Supersede() {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_superseded = true;
-  // Both wake-ups: the stop channel for the worker's polls, the shutdown for a send that
-  // blocks on a full socket buffer.
-  if (m_stopWrite) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(m_stopWrite.Get(), &byte, 1);
-  }
-  if (m_socket) ::shutdown(m_socket.Get(), SHUT_RDWR);
+  m_connection.Stop();
   m_changed.notify_all();
 }
 
@@ -47,27 +35,6 @@ void CheckState::SetDone() {
 bool CheckState::Superseded() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_superseded;
-}
-
-int CheckState::OpenStopChannel() {
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return errno;
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_stopRead.Reset(ends[0]);
-  m_stopWrite.Reset(ends[1]);
-  // A stop that came before the channel existed must still wake the polls.
-  if (m_superseded) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(m_stopWrite.Get(), &byte, 1);
-  }
-  return 0;
-}
-
-bool CheckState::AdoptSocket(UniqueFd socket) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_superseded) return false;
-  m_socket = std::move(socket);
-  return true;
 }
 
 bool CheckState::PostUnlessSuperseded(UiThreadInvoker& invoker, std::function<void()> task) {
@@ -87,19 +54,7 @@ int CheckState::WaitForBoxAnswer() {
   return m_boxFinished ? m_boxAnswer : 0;
 }
 
-void CheckState::ReleaseVersionCheck() {
-  UniqueFd socket;
-  UniqueFd stopRead;
-  UniqueFd stopWrite;
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    socket = std::move(m_socket);
-    stopRead = std::move(m_stopRead);
-    stopWrite = std::move(m_stopWrite);
-  }
-  // Closed outside the lock; the socket first, which ends the connection.
-  socket.Reset();
-}
+void CheckState::ReleaseVersionCheck() { m_connection.Close(); }
 
 void CheckState::MarkEnded() {
   std::lock_guard<std::mutex> lock(m_mutex);

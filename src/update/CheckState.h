@@ -1,6 +1,6 @@
 // What one check shares between the user-interface thread and its worker: the done
-// event, the ended and superseded marks, the socket (so that a stop can shut it down) and
-// the stop channel that wakes the worker's waits. Both threads hold it by shared
+// event, the ended and superseded marks, and the connection (so that a stop can end its
+// waits). Both threads hold it by shared
 // ownership, so a worker that outlives its check still works on live state. Each check
 // gets a fresh one; a stopped worker never reaches the next check's state.
 #pragma once
@@ -10,7 +10,7 @@
 #include <functional>
 #include <mutex>
 
-#include "update/UniqueFd.h"
+#include "update/NetConnection.h"
 
 class UiThreadInvoker;
 
@@ -36,18 +36,13 @@ class CheckState {
   // Worker.
   void SetDone();
   bool Superseded() const;
-  // Opens the stop channel; 0, or the errno of the failure.
-  int OpenStopChannel();
-  // Read end of the stop channel: readable once the check is superseded.
-  int StopFd() const { return m_stopRead.Get(); }
-  // Takes the worker's socket so that a stop can shut it down. False (and the socket
-  // closed) when the check is already superseded.
-  bool AdoptSocket(UniqueFd socket);
+  // The check's connection; Supersede stops it.
+  NetConnection& Connection() { return m_connection; }
   // Runs `task` through `invoker` unless the check is superseded; false when superseded.
   bool PostUnlessSuperseded(UiThreadInvoker& invoker, std::function<void()> task);
   // Waits for FinishBox, or until the check is superseded. Returns the answer, or 0.
   int WaitForBoxAnswer();
-  // Releases the socket and the stop channel; a second call releases nothing more.
+  // Closes the connection; a second call closes nothing more.
   void ReleaseVersionCheck();
   // The worker's last touch of the state.
   void MarkEnded();
@@ -65,7 +60,5 @@ class CheckState {
   bool m_superseded = false;
   bool m_boxFinished = false;
   int m_boxAnswer = 0;
-  UniqueFd m_socket;
-  UniqueFd m_stopRead;
-  UniqueFd m_stopWrite;
+  NetConnection m_connection;
 };

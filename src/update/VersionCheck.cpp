@@ -1,12 +1,5 @@
 #include "update/VersionCheck.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -16,7 +9,7 @@
 #include <system_error>
 
 #include "update/CheckState.h"
-#include "update/UniqueFd.h"
+#include "update/NetConnection.h"
 #include "update/VersionLine.h"
 
 namespace {
@@ -92,113 +85,46 @@ std::uint32_t AbortWithError(const WorkerJob& job, const char* pattern, int erro
   return AbortVersionCheck(job, text.c_str(), QM_MB_ICONERROR, 0);
 }
 
-bool LookUpFirstIPv4(const std::string& host, in_addr& address) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
-  sockaddr_in first{};
-  std::memcpy(&first, found->ai_addr, sizeof first);
-  ::freeaddrinfo(found);
-  address = first.sin_addr;
-  return true;
-}
-
-// 0 when connected, else the errno of the failure (ECANCELED after a stop).
-int ConnectUnlessStopped(int fd, int stopFd, const sockaddr_in& server) {
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&server), sizeof server) == 0) return 0;
-  if (errno != EINPROGRESS) return errno;
-  // The kernel gives up on an unanswered connection after its own retries; a stop wakes
-  // us at once.
-  pollfd fds[2] = {{fd, POLLOUT, 0}, {stopFd, POLLIN, 0}};
-  while (::poll(fds, 2, -1) < 0) {
-    if (errno != EINTR) return errno;
-  }
-  if (fds[1].revents != 0) return ECANCELED;
-  int error = 0;
-  socklen_t length = sizeof error;
-  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
-  return error;
-}
-
-// A blocking read that a stop ends as a failure.
-ssize_t ReceiveUnlessStopped(int fd, int stopFd, char* buffer, std::size_t size) {
-  pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-  for (;;) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (fds[1].revents != 0) return -1;
-    const ssize_t got = ::recv(fd, buffer, size, 0);
-    if (got < 0 && errno == EINTR) continue;
-    return got;
-  }
-}
-
-bool SendAll(int fd, const std::string& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    sent += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Returns 1 when the worker reached the decision, 0 after an error exit.
 std::uint32_t VersionCheckThread(const WorkerJob& job) {
   using namespace VersionTexts;
   CheckState& check = *job.check;
 
-  in_addr address{};
+  std::uint32_t address = 0;
   if (!LookUpFirstIPv4(job.hostname, address)) {
     return AbortVersionCheck(job, kLookupFailed, QM_MB_ICONERROR, 0);
   }
   // A lookup cannot be interrupted; a check stopped meanwhile ends here, before it makes
   // a socket.
   if (check.Superseded()) return AbortVersionCheck(job, nullptr, QM_MB_ICONERROR, 0);
-  sockaddr_in server{};
-  server.sin_family = AF_INET;
-  server.sin_port = htons(job.port);
-  server.sin_addr = address;
 
   // The stop channel is the one socket service this worker needs besides the kernel:
   // without it no wait of the worker could be ended from outside.
-  if (check.OpenStopChannel() != 0) return AbortVersionCheck(job, kSocketServices, QM_MB_ICONERROR, 0);
+  NetConnection& connection = check.Connection();
+  if (connection.OpenStopChannel() != 0) return AbortVersionCheck(job, kSocketServices, QM_MB_ICONERROR, 0);
 
-  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!socket) return AbortWithError(job, kSocketCreation, errno);
-  g_socketsMade.fetch_add(1, std::memory_order_relaxed);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-    return AbortWithError(job, kSocketCreation, errno);
+  if (const int error = connection.Open(); error != 0) {
+    if (error == NetConnection::kStopped) return AbortVersionCheck(job, nullptr, QM_MB_ICONERROR, 0);
+    return AbortWithError(job, kSocketCreation, error);
   }
-  const int fd = socket.Get();
-  if (!check.AdoptSocket(std::move(socket)))
-    return AbortVersionCheck(job, nullptr, QM_MB_ICONERROR, 0);
+  g_socketsMade.fetch_add(1, std::memory_order_relaxed);
 
-  if (const int error = ConnectUnlessStopped(fd, check.StopFd(), server); error != 0) {
+  if (const int error = connection.Connect(address, job.port); error != 0) {
+    // A stopped check shows nothing.
+    if (error == NetConnection::kStopped) return AbortVersionCheck(job, nullptr, QM_MB_ICONERROR, 0);
     return AbortWithError(job, kConnection, error);
   }
 
   // The request needs no buffer of its own: it goes out in one piece.
-  ReplyLineReader reader([fd, stopFd = check.StopFd()](char* buffer, std::size_t size) {
-    return ReceiveUnlessStopped(fd, stopFd, buffer, size);
+  ReplyLineReader reader([&connection](char* buffer, std::size_t size) {
+    return connection.Receive(buffer, size);
   });
 
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    return AbortWithError(job, kSocketError, errno);
+  if (const int error = connection.SetBlocking(); error != 0) {
+    return AbortWithError(job, kSocketError, error);
   }
 
-  if (!SendAll(fd, "GET " + job.versionFile + "\r\n")) {
+  if (!connection.SendAll("GET " + job.versionFile + "\r\n")) {
     return AbortVersionCheck(job, kRequestFailed, QM_MB_ICONERROR, 0);
   }
 

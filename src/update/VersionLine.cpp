@@ -11,7 +11,7 @@ std::string FormatVersionText(const char* pattern, const std::string& value) {
 
 int ReplyLineReader::NextByte() {
   if (m_next == m_filled) {
-    const ssize_t got = m_receive(m_buffer, sizeof m_buffer);
+    const long got = m_receive(m_buffer, sizeof m_buffer);
     if (got < 0) return kFailure;
     if (got == 0) return kEnd;
     m_next = 0;

@@ -45,7 +45,7 @@ inline constexpr std::size_t kMaxReplyLine = 4096;
 // bytes and returns how many (0 at the end of the connection, negative on failure).
 class ReplyLineReader {
  public:
-  using Receive = std::function<ssize_t(char* buffer, std::size_t size)>;
+  using Receive = std::function<long(char* buffer, std::size_t size)>;
   enum class Result {
     kLine,     // ended by LF, CR LF or the end of the connection
     kTooLong,  // more than kMaxReplyLine bytes before the end; `line` holds the first ones
