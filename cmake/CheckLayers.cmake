@@ -1,0 +1,45 @@
+# Fails when a folder of src/ includes one above it. Run as
+#   cmake -DSOURCE_DIR=<src> -P CheckLayers.cmake
+# Layers from the bottom up; a file may include its own layer and the ones below it.
+set(layers desktop midi midi/backends remote update settings ui cli app)
+
+function(layer_of path out)
+  set(found "")
+  foreach(layer IN LISTS layers)
+    if(path MATCHES "^${layer}/")
+      set(found ${layer})  # the longest match wins: midi/backends over midi
+    endif()
+  endforeach()
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
+get_filename_component(SOURCE_DIR "${SOURCE_DIR}" ABSOLUTE)
+file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp)
+set(faults "")
+foreach(source IN LISTS sources)
+  layer_of(${source} own)
+  if(own STREQUAL "")
+    continue()
+  endif()
+  list(FIND layers ${own} ownRank)
+  file(STRINGS ${SOURCE_DIR}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" header "${line}")
+    layer_of(${header} target)
+    if(target STREQUAL "" OR target STREQUAL own)
+      continue()
+    endif()
+    list(FIND layers ${target} targetRank)
+    # app and cli sit side by side on top: neither includes the other.
+    if(targetRank GREATER ownRank OR (own STREQUAL "cli" AND target STREQUAL "app"))
+      list(APPEND faults "${source} (${own}) includes ${header} (${target})")
+    endif()
+  endforeach()
+endforeach()
+
+if(faults)
+  list(JOIN faults "\n  " text)
+  message(FATAL_ERROR "Includes that point up a layer:\n  ${text}")
+endif()
+list(LENGTH sources count)
+message(STATUS "${count} files, every include points down")
