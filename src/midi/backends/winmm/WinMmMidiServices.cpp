@@ -1,0 +1,204 @@
+#include "midi/backends/winmm/WinMmMidiServices.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "desktop/WideText_win.h"
+
+namespace {
+
+// An open device. The system's callback reaches it through the instance word, so it
+// must outlive every callback: Close deletes it only once the system has handed every
+// buffer back and the device is closed.
+struct WinMmDevice final : MidiOutDevice {
+  HMIDIOUT handle = nullptr;
+  MidiOutCallback callback = nullptr;
+  std::uintptr_t instance = 0;
+
+  // The system's header for each prepared header of ours; only the caller's thread
+  // touches the map.
+  std::unordered_map<MidiHeader*, std::unique_ptr<MIDIHDR>> prepared;
+
+  // Guards held and ended against the system's callback thread.
+  std::mutex mutex;
+  std::condition_variable returned;
+  unsigned held = 0;     // buffers the system holds
+  bool ended = false;    // Close has returned: callbacks go nowhere
+};
+
+WinMmDevice* Device(HMidiOut device) { return static_cast<WinMmDevice*>(device); }
+
+// The system's callback, on a thread of the system's or inside midiOutLongMsg, midiOutReset
+// or midiOutClose. It may call no multimedia function; it updates our header and passes
+// the message on.
+void CALLBACK OutputCallback(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                             DWORD_PTR) {
+  auto* device = reinterpret_cast<WinMmDevice*>(instance);
+  if (message == MOM_DONE) {
+    auto* system = reinterpret_cast<MIDIHDR*>(param1);
+    auto* header = reinterpret_cast<MidiHeader*>(system->dwUser);
+    std::lock_guard<std::mutex> lock(device->mutex);
+    if (device->ended) return;
+    header->dwFlags = (header->dwFlags & ~QM_MHDR_INQUEUE) | QM_MHDR_DONE;
+    device->callback(device, QM_MOM_DONE, device->instance, reinterpret_cast<std::uintptr_t>(header), 0);
+    if (device->held > 0) --device->held;
+    device->returned.notify_all();
+  } else if (message == MOM_CLOSE) {
+    std::lock_guard<std::mutex> lock(device->mutex);
+    if (device->ended) return;
+    device->callback(device, QM_MOM_CLOSE, device->instance, 0, 0);
+  }
+  // MOM_OPEN arrives while midiOutOpen runs, before the caller has a device.
+}
+
+// Waits until the system has handed every buffer back; false when the bound ran out.
+bool WaitForBuffers(WinMmDevice& device) {
+  std::unique_lock<std::mutex> lock(device.mutex);
+  return device.returned.wait_for(lock, WinMmMidiServices::kReturnBound,
+                                  [&device] { return device.held == 0; });
+}
+
+}  // namespace
+
+unsigned WinMmMidiServices::OutDeviceCount() { return midiOutGetNumDevs(); }
+
+bool WinMmMidiServices::OutDeviceName(unsigned device, std::string& name) {
+  MIDIOUTCAPSW caps{};
+  if (midiOutGetDevCapsW(device, &caps, sizeof caps) != MMSYSERR_NOERROR) return false;
+  name = WideToUtf8(std::wstring_view(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN)));
+  return true;
+}
+
+unsigned WinMmMidiServices::InDeviceCount() { return midiInGetNumDevs(); }
+
+bool WinMmMidiServices::InDeviceName(unsigned device, std::string& name) {
+  MIDIINCAPSW caps{};
+  if (midiInGetDevCapsW(device, &caps, sizeof caps) != MMSYSERR_NOERROR) return false;
+  name = WideToUtf8(std::wstring_view(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN)));
+  return true;
+}
+
+MidiResult WinMmMidiServices::Open(HMidiOut* device, std::uint32_t deviceId,
+                                   MidiOutCallback callback, std::uintptr_t instance) {
+  if (device == nullptr) return QM_MMSYSERR_INVALPARAM;
+  *device = nullptr;
+  if (callback == nullptr) return QM_MMSYSERR_INVALPARAM;
+  auto record = std::make_unique<WinMmDevice>();
+  record->callback = callback;
+  record->instance = instance;
+  const MMRESULT result =
+      midiOutOpen(&record->handle, deviceId, reinterpret_cast<DWORD_PTR>(&OutputCallback),
+                  reinterpret_cast<DWORD_PTR>(record.get()), CALLBACK_FUNCTION);
+  if (result != MMSYSERR_NOERROR) return result;
+  *device = record.release();
+  return QM_MMSYSERR_NOERROR;
+}
+
+MidiResult WinMmMidiServices::PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) {
+  if (device == nullptr) return QM_MMSYSERR_INVALHANDLE;
+  if (header == nullptr || size < kMidiHeaderSize || header->lpData == nullptr) {
+    return QM_MMSYSERR_INVALPARAM;
+  }
+  WinMmDevice& record = *Device(device);
+  if (record.prepared.count(header) != 0) return QM_MMSYSERR_NOERROR;
+  auto system = std::make_unique<MIDIHDR>();
+  system->lpData = reinterpret_cast<LPSTR>(header->lpData);
+  system->dwBufferLength = header->dwBufferLength;
+  system->dwUser = reinterpret_cast<DWORD_PTR>(header);
+  const MMRESULT result = midiOutPrepareHeader(record.handle, system.get(), sizeof(MIDIHDR));
+  if (result != MMSYSERR_NOERROR) return result;
+  record.prepared.emplace(header, std::move(system));
+  header->dwFlags |= QM_MHDR_PREPARED;
+  return QM_MMSYSERR_NOERROR;
+}
+
+MidiResult WinMmMidiServices::UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned size) {
+  if (device == nullptr) return QM_MMSYSERR_INVALHANDLE;
+  if (header == nullptr || size < kMidiHeaderSize) return QM_MMSYSERR_INVALPARAM;
+  WinMmDevice& record = *Device(device);
+  const auto found = record.prepared.find(header);
+  if (found == record.prepared.end()) return QM_MMSYSERR_NOERROR;
+  const MMRESULT result = midiOutUnprepareHeader(record.handle, found->second.get(), sizeof(MIDIHDR));
+  if (result != MMSYSERR_NOERROR) return result;
+  record.prepared.erase(found);
+  header->dwFlags &= ~QM_MHDR_PREPARED;
+  return QM_MMSYSERR_NOERROR;
+}
+
+MidiResult WinMmMidiServices::ShortMsg(HMidiOut device, std::uint32_t message) {
+  if (device == nullptr) return QM_MMSYSERR_INVALHANDLE;
+  return midiOutShortMsg(Device(device)->handle, message);
+}
+
+MidiResult WinMmMidiServices::LongMsg(HMidiOut device, MidiHeader* header, unsigned size) {
+  if (device == nullptr) return QM_MMSYSERR_INVALHANDLE;
+  if (header == nullptr || size < kMidiHeaderSize) return QM_MMSYSERR_INVALPARAM;
+  WinMmDevice& record = *Device(device);
+  const auto found = record.prepared.find(header);
+  if (found == record.prepared.end()) return QM_MIDIERR_UNPREPARED;
+  MIDIHDR& system = *found->second;
+  // The engine may have moved the start and shortened the length since the prepare.
+  system.lpData = reinterpret_cast<LPSTR>(header->lpData);
+  system.dwBufferLength = header->dwBufferLength;
+  system.dwBytesRecorded = 0;
+  {
+    // Counted first: the system may hand the buffer back before midiOutLongMsg returns.
+    std::lock_guard<std::mutex> lock(record.mutex);
+    ++record.held;
+    header->dwFlags = (header->dwFlags & ~QM_MHDR_DONE) | QM_MHDR_INQUEUE;
+  }
+  const MMRESULT result = midiOutLongMsg(record.handle, &system, sizeof(MIDIHDR));
+  if (result != MMSYSERR_NOERROR) {
+    std::lock_guard<std::mutex> lock(record.mutex);
+    --record.held;
+    header->dwFlags &= ~QM_MHDR_INQUEUE;
+    record.returned.notify_all();
+  }
+  return result;
+}
+
+MidiResult WinMmMidiServices::Reset(HMidiOut device) {
+  if (device == nullptr) return QM_MMSYSERR_INVALHANDLE;
+  WinMmDevice& record = *Device(device);
+  const MMRESULT result = midiOutReset(record.handle);
+  if (!WaitForBuffers(record)) return QM_MIDIERR_STILLPLAYING;
+  return result;
+}
+
+MidiResult WinMmMidiServices::Close(HMidiOut device) {
+  if (device == nullptr) return QM_MMSYSERR_INVALHANDLE;
+  std::unique_ptr<WinMmDevice> record(Device(device));
+  midiOutReset(record->handle);
+  const bool allBack = WaitForBuffers(*record);
+  // Headers still prepared would keep the close from succeeding.
+  for (auto& [header, system] : record->prepared) {
+    if (allBack) midiOutUnprepareHeader(record->handle, system.get(), sizeof(MIDIHDR));
+    header->dwFlags &= ~QM_MHDR_PREPARED;
+  }
+  const MMRESULT result = midiOutClose(record->handle);
+  {
+    std::lock_guard<std::mutex> lock(record->mutex);
+    record->ended = true;
+  }
+  if (!allBack || result != MMSYSERR_NOERROR) {
+    // The system may still call back with this record or write into its headers.
+    (void)record.release();
+    return allBack ? result : QM_MIDIERR_STILLPLAYING;
+  }
+  return QM_MMSYSERR_NOERROR;
+}
+
+std::string WinMmMidiServices::ErrorText(MidiResult result) {
+  if (result < kBackendErrorBase) {
+    wchar_t text[MAXERRORLENGTH] = {};
+    if (midiOutGetErrorTextW(result, text, MAXERRORLENGTH) == MMSYSERR_NOERROR && text[0] != L'\0') {
+      return WideToUtf8(std::wstring_view(text, wcsnlen(text, MAXERRORLENGTH)));
+    }
+  }
+  return StandardMidiErrorText(result);
+}
