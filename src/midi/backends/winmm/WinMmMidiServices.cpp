@@ -1,14 +1,12 @@
 #include "midi/backends/winmm/WinMmMidiServices.h"
 
-#include <windows.h>
-#include <mmsystem.h>
-
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
 
 #include "desktop/WideText_win.h"
+#include "midi/backends/winmm/WinMmApi.h"
 
 namespace {
 
@@ -57,28 +55,41 @@ void CALLBACK OutputCallback(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_P
 }
 
 // Waits until the system has handed every buffer back; false when the bound ran out.
-bool WaitForBuffers(WinMmDevice& device) {
+bool WaitForBuffers(WinMmDevice& device, std::chrono::milliseconds bound) {
   std::unique_lock<std::mutex> lock(device.mutex);
-  return device.returned.wait_for(lock, WinMmMidiServices::kReturnBound,
-                                  [&device] { return device.held == 0; });
+  return device.returned.wait_for(lock, bound, [&device] { return device.held == 0; });
 }
 
 }  // namespace
 
-unsigned WinMmMidiServices::OutDeviceCount() { return midiOutGetNumDevs(); }
+const WinMmApi& SystemWinMmApi() {
+  static constexpr WinMmApi kSystem = {
+      midiOutGetNumDevs,  midiOutGetDevCapsW,     midiInGetNumDevs,       midiInGetDevCapsW,
+      midiOutOpen,        midiOutPrepareHeader,   midiOutUnprepareHeader, midiOutShortMsg,
+      midiOutLongMsg,     midiOutReset,           midiOutClose,           midiOutGetErrorTextW,
+  };
+  return kSystem;
+}
+
+WinMmMidiServices::WinMmMidiServices() : WinMmMidiServices(SystemWinMmApi(), kReturnBound) {}
+
+WinMmMidiServices::WinMmMidiServices(const WinMmApi& api, std::chrono::milliseconds returnBound)
+    : m_api(api), m_returnBound(returnBound) {}
+
+unsigned WinMmMidiServices::OutDeviceCount() { return m_api.outGetNumDevs(); }
 
 bool WinMmMidiServices::OutDeviceName(unsigned device, std::string& name) {
   MIDIOUTCAPSW caps{};
-  if (midiOutGetDevCapsW(device, &caps, sizeof caps) != MMSYSERR_NOERROR) return false;
+  if (m_api.outGetDevCaps(device, &caps, sizeof caps) != MMSYSERR_NOERROR) return false;
   name = WideToUtf8(std::wstring_view(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN)));
   return true;
 }
 
-unsigned WinMmMidiServices::InDeviceCount() { return midiInGetNumDevs(); }
+unsigned WinMmMidiServices::InDeviceCount() { return m_api.inGetNumDevs(); }
 
 bool WinMmMidiServices::InDeviceName(unsigned device, std::string& name) {
   MIDIINCAPSW caps{};
-  if (midiInGetDevCapsW(device, &caps, sizeof caps) != MMSYSERR_NOERROR) return false;
+  if (m_api.inGetDevCaps(device, &caps, sizeof caps) != MMSYSERR_NOERROR) return false;
   name = WideToUtf8(std::wstring_view(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN)));
   return true;
 }
@@ -92,7 +103,7 @@ MidiResult WinMmMidiServices::Open(HMidiOut* device, std::uint32_t deviceId,
   record->callback = callback;
   record->instance = instance;
   const MMRESULT result =
-      midiOutOpen(&record->handle, deviceId, reinterpret_cast<DWORD_PTR>(&OutputCallback),
+      m_api.outOpen(&record->handle, deviceId, reinterpret_cast<DWORD_PTR>(&OutputCallback),
                   reinterpret_cast<DWORD_PTR>(record.get()), CALLBACK_FUNCTION);
   if (result != MMSYSERR_NOERROR) return result;
   *device = record.release();
@@ -110,7 +121,7 @@ MidiResult WinMmMidiServices::PrepareHeader(HMidiOut device, MidiHeader* header,
   system->lpData = reinterpret_cast<LPSTR>(header->lpData);
   system->dwBufferLength = header->dwBufferLength;
   system->dwUser = reinterpret_cast<DWORD_PTR>(header);
-  const MMRESULT result = midiOutPrepareHeader(record.handle, system.get(), sizeof(MIDIHDR));
+  const MMRESULT result = m_api.outPrepareHeader(record.handle, system.get(), sizeof(MIDIHDR));
   if (result != MMSYSERR_NOERROR) return result;
   record.prepared.emplace(header, std::move(system));
   header->dwFlags |= QM_MHDR_PREPARED;
@@ -123,7 +134,7 @@ MidiResult WinMmMidiServices::UnprepareHeader(HMidiOut device, MidiHeader* heade
   WinMmDevice& record = *Device(device);
   const auto found = record.prepared.find(header);
   if (found == record.prepared.end()) return QM_MMSYSERR_NOERROR;
-  const MMRESULT result = midiOutUnprepareHeader(record.handle, found->second.get(), sizeof(MIDIHDR));
+  const MMRESULT result = m_api.outUnprepareHeader(record.handle, found->second.get(), sizeof(MIDIHDR));
   if (result != MMSYSERR_NOERROR) return result;
   record.prepared.erase(found);
   header->dwFlags &= ~QM_MHDR_PREPARED;
@@ -132,7 +143,7 @@ MidiResult WinMmMidiServices::UnprepareHeader(HMidiOut device, MidiHeader* heade
 
 MidiResult WinMmMidiServices::ShortMsg(HMidiOut device, std::uint32_t message) {
   if (device == nullptr) return QM_MMSYSERR_INVALHANDLE;
-  return midiOutShortMsg(Device(device)->handle, message);
+  return m_api.outShortMsg(Device(device)->handle, message);
 }
 
 MidiResult WinMmMidiServices::LongMsg(HMidiOut device, MidiHeader* header, unsigned size) {
@@ -152,7 +163,7 @@ MidiResult WinMmMidiServices::LongMsg(HMidiOut device, MidiHeader* header, unsig
     ++record.held;
     header->dwFlags = (header->dwFlags & ~QM_MHDR_DONE) | QM_MHDR_INQUEUE;
   }
-  const MMRESULT result = midiOutLongMsg(record.handle, &system, sizeof(MIDIHDR));
+  const MMRESULT result = m_api.outLongMsg(record.handle, &system, sizeof(MIDIHDR));
   if (result != MMSYSERR_NOERROR) {
     std::lock_guard<std::mutex> lock(record.mutex);
     --record.held;
@@ -165,22 +176,22 @@ MidiResult WinMmMidiServices::LongMsg(HMidiOut device, MidiHeader* header, unsig
 MidiResult WinMmMidiServices::Reset(HMidiOut device) {
   if (device == nullptr) return QM_MMSYSERR_INVALHANDLE;
   WinMmDevice& record = *Device(device);
-  const MMRESULT result = midiOutReset(record.handle);
-  if (!WaitForBuffers(record)) return QM_MIDIERR_STILLPLAYING;
+  const MMRESULT result = m_api.outReset(record.handle);
+  if (!WaitForBuffers(record, m_returnBound)) return QM_MIDIERR_STILLPLAYING;
   return result;
 }
 
 MidiResult WinMmMidiServices::Close(HMidiOut device) {
   if (device == nullptr) return QM_MMSYSERR_INVALHANDLE;
   std::unique_ptr<WinMmDevice> record(Device(device));
-  midiOutReset(record->handle);
-  const bool allBack = WaitForBuffers(*record);
+  m_api.outReset(record->handle);
+  const bool allBack = WaitForBuffers(*record, m_returnBound);
   // Headers still prepared would keep the close from succeeding.
   for (auto& [header, system] : record->prepared) {
-    if (allBack) midiOutUnprepareHeader(record->handle, system.get(), sizeof(MIDIHDR));
+    if (allBack) m_api.outUnprepareHeader(record->handle, system.get(), sizeof(MIDIHDR));
     header->dwFlags &= ~QM_MHDR_PREPARED;
   }
-  const MMRESULT result = midiOutClose(record->handle);
+  const MMRESULT result = m_api.outClose(record->handle);
   {
     std::lock_guard<std::mutex> lock(record->mutex);
     record->ended = true;
@@ -196,7 +207,7 @@ MidiResult WinMmMidiServices::Close(HMidiOut device) {
 std::string WinMmMidiServices::ErrorText(MidiResult result) {
   if (result < kBackendErrorBase) {
     wchar_t text[MAXERRORLENGTH] = {};
-    if (midiOutGetErrorTextW(result, text, MAXERRORLENGTH) == MMSYSERR_NOERROR && text[0] != L'\0') {
+    if (m_api.outGetErrorText(result, text, MAXERRORLENGTH) == MMSYSERR_NOERROR && text[0] != L'\0') {
       return WideToUtf8(std::wstring_view(text, wcsnlen(text, MAXERRORLENGTH)));
     }
   }
