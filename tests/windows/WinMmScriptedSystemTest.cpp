@@ -15,7 +15,7 @@
 
 namespace {
 
-enum class Return { AtOnce, AfterReset, Never };
+enum class Return { AtOnce, FromThread, AfterReset, Never };
 
 // The form of the callback that midiOutOpen takes with CALLBACK_FUNCTION.
 using MidiOutProc = void(CALLBACK*)(HMIDIOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
@@ -29,6 +29,7 @@ struct ScriptedSystem {
   std::vector<std::vector<BYTE>> sent;
   std::vector<MIDIHDR*> held;
   std::thread returner;
+  std::vector<std::thread> deliverers;
 
   void Deliver(MIDIHDR* header) {
     header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
@@ -77,6 +78,8 @@ MMRESULT WINAPI OutLongMsg(HMIDIOUT, LPMIDIHDR header, UINT size) {
   header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
   if (g_system->mode == Return::AtOnce) {
     g_system->Deliver(header);
+  } else if (g_system->mode == Return::FromThread) {
+    g_system->deliverers.emplace_back([header] { g_system->Deliver(header); });
   } else {
     g_system->held.push_back(header);
   }
@@ -123,6 +126,7 @@ class WinMmScriptedSystemTest : public ::testing::Test {
   void SetUp() override { g_system = &system; }
   void TearDown() override {
     if (system.returner.joinable()) system.returner.join();
+    for (std::thread& deliverer : system.deliverers) deliverer.join();
     g_system = nullptr;
   }
   std::vector<std::pair<unsigned, std::uintptr_t>> Messages() {
@@ -189,6 +193,50 @@ TEST_F(WinMmScriptedSystemTest, ABufferTheSystemKeepsIsNeverTouchedAfterClose) {
   // The system hands the buffer back late: nothing reaches the engine's side any more.
   system.Deliver(system.held.front());
   EXPECT_EQ(Messages(), atClose);
+}
+
+// The engine sends under its output lock, and its callback takes that lock: a buffer
+// handed back on the system's thread while the engine sends the next must not deadlock.
+struct LockingEngine {
+  std::recursive_mutex outputLock;
+  std::mutex mutex;
+  std::condition_variable entered;
+  int callbacks = 0;
+};
+void LockingCallback(HMidiOut, unsigned message, std::uintptr_t instance, std::uintptr_t, std::uintptr_t) {
+  auto* engine = reinterpret_cast<LockingEngine*>(instance);
+  if (message != QM_MOM_DONE) return;
+  {
+    std::lock_guard<std::mutex> lock(engine->mutex);
+    ++engine->callbacks;
+  }
+  engine->entered.notify_all();
+  std::lock_guard<std::recursive_mutex> output(engine->outputLock);
+}
+
+TEST_F(WinMmScriptedSystemTest, ABufferComingBackWhileTheEngineSendsUnderItsLock) {
+  system.mode = Return::FromThread;
+  LockingEngine engine;
+  BYTE second[3] = {0xF0, 0x02, 0xF7};
+  MidiHeader other{second, sizeof second};
+  HMidiOut device = nullptr;
+  ASSERT_EQ(services.Open(&device, 0, LockingCallback, reinterpret_cast<std::uintptr_t>(&engine)), 0u);
+  ASSERT_EQ(services.PrepareHeader(device, &header, kMidiHeaderSize), 0u);
+  ASSERT_EQ(services.PrepareHeader(device, &other, kMidiHeaderSize), 0u);
+  {
+    std::lock_guard<std::recursive_mutex> output(engine.outputLock);
+    ASSERT_EQ(services.LongMsg(device, &header, kMidiHeaderSize), 0u);
+    // The system's thread is now inside the engine's callback, waiting for the lock.
+    std::unique_lock<std::mutex> lock(engine.mutex);
+    ASSERT_TRUE(engine.entered.wait_for(lock, std::chrono::seconds(10), [&] { return engine.callbacks == 1; }));
+    lock.unlock();
+    EXPECT_EQ(services.LongMsg(device, &other, kMidiHeaderSize), 0u);
+  }
+  EXPECT_EQ(services.Reset(device), 0u);
+  EXPECT_EQ(engine.callbacks, 2);
+  EXPECT_EQ(system.sent.size(), 2u);
+  for (MidiHeader* h : {&header, &other}) EXPECT_EQ(services.UnprepareHeader(device, h, kMidiHeaderSize), 0u);
+  EXPECT_EQ(services.Close(device), 0u);
 }
 
 TEST_F(WinMmScriptedSystemTest, RefusalsComeBackAsTheirCodesAndHoldNothing) {

@@ -22,14 +22,33 @@ struct WinMmDevice final : MidiOutDevice {
   // touches the map.
   std::unordered_map<MidiHeader*, std::unique_ptr<MIDIHDR>> prepared;
 
-  // Guards held and ended against the system's callback thread.
+  // Guards the counts and ended against the system's callback thread. The lock is never
+  // held while the engine's callback runs: the engine calls LongMsg under its own lock,
+  // which that callback takes too.
   std::mutex mutex;
   std::condition_variable returned;
-  unsigned held = 0;     // buffers the system holds
-  bool ended = false;    // Close has returned: callbacks go nowhere
+  unsigned held = 0;        // buffers the system holds
+  unsigned delivering = 0;  // callbacks into the engine under way
+  bool ended = false;       // Close is done with the device: callbacks go nowhere
 };
 
 WinMmDevice* Device(HMidiOut device) { return static_cast<WinMmDevice*>(device); }
+
+// A delivery to the engine starts only while the device has not ended, and Close waits
+// for the deliveries under way.
+bool BeginDelivery(WinMmDevice& device) {
+  std::lock_guard<std::mutex> lock(device.mutex);
+  if (device.ended) return false;
+  ++device.delivering;
+  return true;
+}
+
+void EndDelivery(WinMmDevice& device, bool bufferBack) {
+  std::lock_guard<std::mutex> lock(device.mutex);
+  --device.delivering;
+  if (bufferBack && device.held > 0) --device.held;
+  device.returned.notify_all();
+}
 
 // The system's callback, on a thread of the system's or inside midiOutLongMsg, midiOutReset
 // or midiOutClose. It may call no multimedia function; it updates our header and passes
@@ -40,16 +59,14 @@ void CALLBACK OutputCallback(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_P
   if (message == MOM_DONE) {
     auto* system = reinterpret_cast<MIDIHDR*>(param1);
     auto* header = reinterpret_cast<MidiHeader*>(system->dwUser);
-    std::lock_guard<std::mutex> lock(device->mutex);
-    if (device->ended) return;
+    if (!BeginDelivery(*device)) return;
     header->dwFlags = (header->dwFlags & ~QM_MHDR_INQUEUE) | QM_MHDR_DONE;
     device->callback(device, QM_MOM_DONE, device->instance, reinterpret_cast<std::uintptr_t>(header), 0);
-    if (device->held > 0) --device->held;
-    device->returned.notify_all();
+    EndDelivery(*device, true);
   } else if (message == MOM_CLOSE) {
-    std::lock_guard<std::mutex> lock(device->mutex);
-    if (device->ended) return;
+    if (!BeginDelivery(*device)) return;
     device->callback(device, QM_MOM_CLOSE, device->instance, 0, 0);
+    EndDelivery(*device, false);
   }
   // MOM_OPEN arrives while midiOutOpen runs, before the caller has a device.
 }
@@ -192,11 +209,14 @@ MidiResult WinMmMidiServices::Close(HMidiOut device) {
     header->dwFlags &= ~QM_MHDR_PREPARED;
   }
   const MMRESULT result = m_api.outClose(record->handle);
+  bool quiet = false;
   {
-    std::lock_guard<std::mutex> lock(record->mutex);
+    std::unique_lock<std::mutex> lock(record->mutex);
     record->ended = true;
+    quiet = record->returned.wait_for(lock, m_returnBound,
+                                      [&record] { return record->delivering == 0; });
   }
-  if (!allBack || result != MMSYSERR_NOERROR) {
+  if (!allBack || !quiet || result != MMSYSERR_NOERROR) {
     // The system may still call back with this record or write into its headers.
     (void)record.release();
     return allBack ? result : QM_MIDIERR_STILLPLAYING;
