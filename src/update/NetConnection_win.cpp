@@ -27,50 +27,39 @@ bool WinsockStarted() {
   return s_library.started;
 }
 
-class UniqueSocket {
+// Owner of one Winsock socket or event: closes it once.
+template <typename Handle, auto kInvalid, typename Closer>
+class UniqueWinsock {
  public:
-  UniqueSocket() = default;
-  explicit UniqueSocket(SOCKET socket) : m_socket(socket) {}
-  UniqueSocket(const UniqueSocket&) = delete;
-  UniqueSocket& operator=(const UniqueSocket&) = delete;
-  UniqueSocket(UniqueSocket&& other) noexcept : m_socket(std::exchange(other.m_socket, INVALID_SOCKET)) {}
-  UniqueSocket& operator=(UniqueSocket&& other) noexcept {
-    if (this != &other) Reset(std::exchange(other.m_socket, INVALID_SOCKET));
+  UniqueWinsock() = default;
+  explicit UniqueWinsock(Handle handle) : m_handle(handle) {}
+  UniqueWinsock(const UniqueWinsock&) = delete;
+  UniqueWinsock& operator=(const UniqueWinsock&) = delete;
+  UniqueWinsock(UniqueWinsock&& other) noexcept : m_handle(std::exchange(other.m_handle, kInvalid)) {}
+  UniqueWinsock& operator=(UniqueWinsock&& other) noexcept {
+    if (this != &other) Reset(std::exchange(other.m_handle, kInvalid));
     return *this;
   }
-  ~UniqueSocket() { Reset(); }
-  SOCKET Get() const { return m_socket; }
-  explicit operator bool() const { return m_socket != INVALID_SOCKET; }
-  void Reset(SOCKET socket = INVALID_SOCKET) {
-    if (m_socket != INVALID_SOCKET) closesocket(m_socket);
-    m_socket = socket;
+  ~UniqueWinsock() { Reset(); }
+  Handle Get() const { return m_handle; }
+  explicit operator bool() const { return m_handle != kInvalid; }
+  void Reset(Handle handle = kInvalid) {
+    if (m_handle != kInvalid) Closer{}(m_handle);
+    m_handle = handle;
   }
 
  private:
-  SOCKET m_socket = INVALID_SOCKET;
+  Handle m_handle = kInvalid;
 };
 
-class UniqueEvent {
- public:
-  UniqueEvent() = default;
-  UniqueEvent(const UniqueEvent&) = delete;
-  UniqueEvent& operator=(const UniqueEvent&) = delete;
-  UniqueEvent(UniqueEvent&& other) noexcept : m_event(std::exchange(other.m_event, WSA_INVALID_EVENT)) {}
-  UniqueEvent& operator=(UniqueEvent&& other) noexcept {
-    if (this != &other) Reset(std::exchange(other.m_event, WSA_INVALID_EVENT));
-    return *this;
-  }
-  ~UniqueEvent() { Reset(); }
-  WSAEVENT Get() const { return m_event; }
-  explicit operator bool() const { return m_event != WSA_INVALID_EVENT; }
-  void Reset(WSAEVENT event = WSA_INVALID_EVENT) {
-    if (m_event != WSA_INVALID_EVENT) WSACloseEvent(m_event);
-    m_event = event;
-  }
-
- private:
-  WSAEVENT m_event = WSA_INVALID_EVENT;
+struct CloseSocket {
+  void operator()(SOCKET socket) const { closesocket(socket); }
 };
+struct CloseEvent {
+  void operator()(WSAEVENT event) const { WSACloseEvent(event); }
+};
+using UniqueSocket = UniqueWinsock<SOCKET, INVALID_SOCKET, CloseSocket>;
+using UniqueEvent = UniqueWinsock<WSAEVENT, nullptr, CloseEvent>;
 
 }  // namespace
 
@@ -121,8 +110,7 @@ NetConnection::~NetConnection() = default;
 
 int NetConnection::OpenStopChannel() {
   if (!WinsockStarted()) return WSANOTINITIALISED;
-  UniqueEvent stopEvent;
-  stopEvent.Reset(WSACreateEvent());
+  UniqueEvent stopEvent(WSACreateEvent());
   if (!stopEvent) return WSAGetLastError();
   std::lock_guard<std::mutex> lock(m_impl->mutex);
   m_impl->stopEvent = std::move(stopEvent);
@@ -136,8 +124,7 @@ int NetConnection::Open() {
   UniqueSocket socket(WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                  WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
   if (!socket) return WSAGetLastError();
-  UniqueEvent socketEvent;
-  socketEvent.Reset(WSACreateEvent());
+  UniqueEvent socketEvent(WSACreateEvent());
   if (!socketEvent) return WSAGetLastError();
   // Also makes the socket non-blocking.
   if (WSAEventSelect(socket.Get(), socketEvent.Get(), FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0) {

@@ -71,6 +71,15 @@ void CALLBACK OutputCallback(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_P
   // MOM_OPEN arrives while midiOutOpen runs, before the caller has a device.
 }
 
+// A device's name from its capabilities, in UTF-8.
+template <typename Caps, typename GetCaps>
+bool DeviceName(GetCaps getCaps, unsigned device, std::string& name) {
+  Caps caps{};
+  if (getCaps(device, &caps, sizeof caps) != MMSYSERR_NOERROR) return false;
+  name = WideToUtf8(std::wstring_view(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN)));
+  return true;
+}
+
 // Waits until the system has handed every buffer back; false when the bound ran out.
 bool WaitForBuffers(WinMmDevice& device, std::chrono::milliseconds bound) {
   std::unique_lock<std::mutex> lock(device.mutex);
@@ -96,19 +105,13 @@ WinMmMidiServices::WinMmMidiServices(const WinMmApi& api, std::chrono::milliseco
 unsigned WinMmMidiServices::OutDeviceCount() { return m_api.outGetNumDevs(); }
 
 bool WinMmMidiServices::OutDeviceName(unsigned device, std::string& name) {
-  MIDIOUTCAPSW caps{};
-  if (m_api.outGetDevCaps(device, &caps, sizeof caps) != MMSYSERR_NOERROR) return false;
-  name = WideToUtf8(std::wstring_view(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN)));
-  return true;
+  return DeviceName<MIDIOUTCAPSW>(m_api.outGetDevCaps, device, name);
 }
 
 unsigned WinMmMidiServices::InDeviceCount() { return m_api.inGetNumDevs(); }
 
 bool WinMmMidiServices::InDeviceName(unsigned device, std::string& name) {
-  MIDIINCAPSW caps{};
-  if (m_api.inGetDevCaps(device, &caps, sizeof caps) != MMSYSERR_NOERROR) return false;
-  name = WideToUtf8(std::wstring_view(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN)));
-  return true;
+  return DeviceName<MIDIINCAPSW>(m_api.inGetDevCaps, device, name);
 }
 
 MidiResult WinMmMidiServices::Open(HMidiOut* device, std::uint32_t deviceId,
