@@ -9,6 +9,9 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   jackd2 xvfb openbox xdotool x11-utils imagemagick nginx-light
 )
+# Tests only: the Windows cross-build (mingw-w64 with the posix thread model, GoogleTest
+# from the googletest sources) and wine to run its tests.
+packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64)
 
 missing=()
 for package in "${packages[@]}"; do

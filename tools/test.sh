@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the default build, then AddressSanitizer with
-# UndefinedBehaviorSanitizer, then ThreadSanitizer over the threaded tests.
+# UndefinedBehaviorSanitizer, then ThreadSanitizer over the threaded tests, then the
+# Windows cross-build with its tests under wine.
 # QUILLMARK_PRESETS="default" (for example) runs fewer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
-presets=${QUILLMARK_PRESETS:-"default asan-ubsan tsan"}
+presets=${QUILLMARK_PRESETS:-"default asan-ubsan tsan mingw"}
 for preset in $presets; do
   echo "=== $preset"
   cmake --preset "$preset" >/dev/null

@@ -41,17 +41,7 @@ struct StringEntry {
 };
 
 constexpr StringEntry kStrings[] = {
-    {"Comments", ""},
-    {"CompanyName", ""},
-    {"FileDescription", kFileDescription},
-    {"FileVersion", kVersionString},
-    {"InternalName", kAppTitle},
-    {"LegalTrademarks", ""},
-    {"OriginalFilename", "Quillmark.exe"},
-    {"PrivateBuild", ""},
-    {"ProductName", kAppTitle},
-    {"ProductVersion", kVersionString},
-    {"SpecialBuild", ""},
+#include "settings/VersionStrings.inc"
 };
 
 constexpr std::string_view kStringTablePrefix = "\\StringFileInfo\\040904b0\\";
