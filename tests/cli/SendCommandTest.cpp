@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "FakeMidiServices.h"
@@ -181,6 +188,18 @@ TEST_F(SendToDeviceTest, ListNumbersTheOutputDevices) {
   EXPECT_EQ(run.out, "0\tFake Out A\n1\tFake Out B\n");
 }
 
+TEST_F(SendToDeviceTest, AListThatCannotBeWrittenFails) {
+  struct Full final : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+  } full;
+  std::ostream out(&full);
+  std::ostringstream err;
+  SendEnvironment environment;
+  environment.services = &fake;
+  EXPECT_EQ(RunSendCommand({"--list"}, out, err, environment), 1);
+  EXPECT_NE(err.str().find("quillmark-send: error writing to standard output"), std::string::npos) << err.str();
+}
+
 TEST_F(SendToDeviceTest, KeysReachTheChosenDeviceInOrder) {
   fake.completion = FakeMidiServices::Completion::OtherThread;
   const std::vector<std::pair<std::vector<std::string>, std::uint32_t>> cases = {
@@ -249,6 +268,49 @@ TEST_F(SendToDeviceTest, UnknownDeviceIsAUsageError) {
   EXPECT_NE(run.err.find("matches several"), std::string::npos);
   for (const std::string& call : fake.Calls()) EXPECT_NE(call.rfind("Open", 0), 0u) << call;
   EXPECT_EQ(Run({"--device"}).status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+struct ProgramRun {
+  int status;
+  std::string output;
+};
+
+// Runs quillmark-send through the shell with a private settings folder; redirections
+// go into the command.
+ProgramRun RunProgram(const std::string& configHome, const std::string& arguments) {
+  const std::string command = "XDG_CONFIG_HOME='" + configHome + "' '" QUILLMARK_BIN_DIR "/quillmark-send' " +
+                              arguments + " </dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return {-1, ""};
+  std::string output;
+  char buffer[256];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TEST(SendProgramTest, StoredDeviceIdAndFailedWritesToStandardOutput) {
+  char folder[] = "/tmp/quillmark-send-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::filesystem::path home(folder);
+  std::filesystem::create_directories(home / "Vellicor");
+  std::ofstream(home / "Vellicor" / "Quillmark.conf") << "[Settings]\nTargetDeviceID=5\n";
+
+  const ProgramRun stored = RunProgram(folder, "--print reset 2>&1");
+  EXPECT_EQ(stored.status, 0) << stored.output;
+  EXPECT_EQ(stored.output, Reset("05"));
+
+  const std::string full = std::strerror(ENOSPC);
+  for (const char* arguments : {"--print ent", "-V", "--help"}) {
+    const ProgramRun run = RunProgram(folder, std::string(arguments) + " 2>&1 >/dev/full");
+    EXPECT_EQ(run.status, 1) << arguments;
+    EXPECT_NE(run.output.find(full), std::string::npos) << arguments << ": " << run.output;
+  }
+  std::filesystem::remove_all(home);
 }
 
 }  // namespace
