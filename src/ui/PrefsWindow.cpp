@@ -14,6 +14,7 @@
 
 #include "settings/BuildConfig.h"
 #include "desktop/MainWindow.h"
+#include "settings/DataFiles.h"
 #include "settings/PrefsDlg.h"
 #include "settings/ProfileStore.h"
 #include "settings/RecentFileList.h"
@@ -94,7 +95,7 @@ std::string FromQt(const QString& path) { return path.toLocal8Bit().toStdString(
 // for, so they count as not found here as well.
 bool IsUsableFile(const std::string& path) {
   if (path.empty() || path.find_first_of("?*") != std::string::npos) return false;
-  const QFileInfo info(ToQt(path));
+  const QFileInfo info(ToQt(FindDataFile(path)));
   return info.exists() && !info.isDir();
 }
 
