@@ -12,7 +12,7 @@ run_packages=(
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   jackd2 xvfb openbox xdotool x11-utils imagemagick nginx-light
-  desktop-file-utils appstream man-db
+  desktop-file-utils appstream man-db libxdamage-dev
 )
 
 case ${1:-test} in
