@@ -105,6 +105,7 @@ TEST(SendCommandTest, UsageErrorsNameTheirCause) {
       {{"-p", "prgo"}, "", "unknown key 'prgo' (did you mean 'prog'?)"},
       {{"-p", "-"}, "prog\nprgo\n", "standard input, line 2: unknown key 'prgo' (did you mean 'prog'?)"},
       {{"--print=1", "ent"}, "", "--print takes no value"},
+      {{"-p", "--", "-V"}, "", "unknown key '-V'"},  // after "--" only keys
       {{"--device=", "ent"}, "", "--device needs a device number or name"},
       {{"-d", "", "ent"}, "", "-d needs a device number or name"},
       {{"-p", "ent", "-i"}, "", "-i needs a device ID"},
