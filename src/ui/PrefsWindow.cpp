@@ -332,7 +332,8 @@ bool CPrefsDlg::DoDataExchange(bool bSaveAndValidate) {
 void CPrefsDlg::OnOK() {
   if (!UpdateData(true)) return;
   if (m_pRecentBackgrounds) {
-    m_pRecentBackgrounds->Add(m_strBackground);
+    // The list keeps full paths: the file where it was found, not the current folder's.
+    m_pRecentBackgrounds->Add(FindDataFile(m_strBackground));
     m_pRecentBackgrounds->WriteList();
   }
   SaveSettings();
