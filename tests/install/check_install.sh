@@ -72,6 +72,11 @@ completion=$(
 )
 [[ $completion == $'prog\n--version\nF1 F2 F3 F4' ]] || fail "completion offered: $completion"
 
+# The command-line companion runs where no GUI libraries are installed.
+if ldd "$usr/bin/quillmark-send" | grep -E 'libQt6(Gui|Widgets)|libX11|libxcb'; then
+  fail "quillmark-send links GUI libraries"
+fi
+
 # --help and --version print and end without a display.
 for program in quillmark quillmark-send; do
   version=$(cd / && env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/$program" --version) ||
