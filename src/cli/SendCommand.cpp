@@ -430,14 +430,15 @@ int FinishOutput(std::ostream& out, std::ostream& err, int status) {
   return kSendExitFailed;
 }
 
-// The output used when --device names none.
-std::int32_t DefaultOutputDevice(const SendEnvironment& environment) {
+// The output used when --device names none, among the outputs there are now.
+std::int32_t DefaultOutputDevice(const std::vector<std::string>& /*names*/, const SendEnvironment& environment) {
   if (environment.storedDevice) return environment.storedDevice();
   return CurrentProfileStore().ReadProfileInt(kSettingsSection, "MIDI Output Device", 0);
 }
 
 // --list: the outputs with the numbers --device takes.
-void PrintOutputList(std::ostream& out, const std::vector<std::string>& names) {
+void PrintOutputList(std::ostream& out, const std::vector<std::string>& names,
+                     const SendEnvironment& /*environment*/) {
   for (std::size_t i = 0; i < names.size(); ++i) out << i << '\t' << names[i] << '\n';
 }
 
@@ -568,6 +569,8 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
     if (!options.list) return FinishOutput(out, err, kSendExitOk);
   }
 
+  if (keys.empty() && !options.list) return kSendExitOk;  // "-" on an empty input
+
   std::unique_ptr<MidiServices> platformServices;
   MidiServices* services = environment.services;
   if (!services) {
@@ -576,11 +579,9 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
   }
   const std::vector<std::string> names = OutDeviceNames(*services);
   if (options.list) {
-    PrintOutputList(out, names);
+    PrintOutputList(out, names, environment);
     return FinishOutput(out, err, kSendExitOk);
   }
-  if (keys.empty()) return kSendExitOk;  // "-" on an empty input
-
   std::int32_t device = 0;
   if (options.deviceGiven) {
     if (!ChooseOutputDevice(names, options.deviceSpec, device, error)) {
@@ -588,7 +589,7 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
       return kSendExitUsage;
     }
   } else {
-    device = DefaultOutputDevice(environment);
+    device = DefaultOutputDevice(names, environment);
   }
 
   FixedSettings settings(device, static_cast<std::uint8_t>(deviceId));
