@@ -1,13 +1,9 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts Quillmark. Extra arguments go to the program.
+# Sets up, builds and starts Quillmark (the release build, without the tests). Extra
+# arguments go to the program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/setup.sh
-cmake --preset default >/dev/null
-cmake --build --preset default
-cd build/default/bin
-if [[ -x ./quillmark ]]; then
-  exec ./quillmark "$@"
-fi
-# Until the panel exists: the command-line companion shows the messages of a few keys.
-./quillmark-send --print prog 1 ent reset
+bash tools/setup.sh run
+cmake --preset release >/dev/null
+cmake --build --preset release
+exec build/release/bin/quillmark "$@"

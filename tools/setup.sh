@@ -1,17 +1,31 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing Quillmark needs on Debian 12: as root with
-# apt-get, otherwise it names the missing packages and stops.
+# Installs what Quillmark needs on Debian 12: as root with apt-get, otherwise it names the
+# missing packages and stops.
+#   setup.sh run    building and running the programs
+#   setup.sh test   that and the test tools (the default)
 set -euo pipefail
 
-packages=(
+run_packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libasound2-dev libjack-jackd2-dev
+  qt6-base-dev qt6-qpa-plugins libasound2-dev libjack-jackd2-dev
+)
+test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   jackd2 xvfb openbox xdotool x11-utils imagemagick nginx-light
+  desktop-file-utils appstream man-db libxdamage-dev
+  # The Windows cross-build (mingw-w64 with the posix thread model, GoogleTest from the
+  # googletest sources) and wine to run its tests.
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
 )
-# Tests only: the Windows cross-build (mingw-w64 with the posix thread model, GoogleTest
-# from the googletest sources) and wine to run its tests.
-packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64)
+
+case ${1:-test} in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *)
+    echo "usage: setup.sh [run|test]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

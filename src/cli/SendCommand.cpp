@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <iostream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 
 #include "settings/ProfileStore.h"
+#include "settings/VersionRecord.h"
 #include "desktop/ManualUiQueue.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
@@ -22,9 +27,31 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
-    "usage: quillmark-send [--id N] [--device N|NAME] [--print] KEY...\n"
-    "       quillmark-send --list\n"
+    "usage: quillmark-send [-i N] [-d N|NAME] [-p] KEY...\n"
+    "       quillmark-send [-i N] [-d N|NAME] [-p] -     (keys from standard input)\n"
+    "       quillmark-send -l\n"
     "keys: prog func para 0-9 point minus up down cxl ent reset byp level F1-F4\n";
+
+constexpr const char* kTryHelp = "Try 'quillmark-send --help' for more information.\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Presses the keys on the unit's front panel, one System Exclusive message a key, and\n"
+    "waits until they have gone out. Keys are matched in any case. A '-' reads keys from\n"
+    "standard input, one or more a line; blank lines and '#' comments are skipped.\n"
+    "\n"
+    "  -d, --device=N|NAME  MIDI output: number, -1 for the virtual port, or name (the\n"
+    "                       exact name or a unique part of it, in any case); default:\n"
+    "                       the output chosen in Preferences\n"
+    "  -i, --id=N           the unit's device ID, 0 to 127; default: the one chosen in\n"
+    "                       Preferences\n"
+    "  -p, --print          write each message as hex bytes instead of sending it\n"
+    "  -l, --list           list the MIDI outputs with their numbers\n"
+    "  -h, --help           show this help and exit\n"
+    "  -V, --version        show the version and exit\n"
+    "  --                   end of options\n"
+    "\n"
+    "Exit status: 0 done, 1 a send or a write to standard output failed, 2 usage error.\n";
 
 class FixedSettings final : public SettingsReader {
  public:
@@ -140,9 +167,42 @@ bool ParseDeviceId(const std::string& text, int& value) {
   return ParseInt(text, value) && value >= 0 && value <= 127;
 }
 
+char LowerChar(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
 std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(text.begin(), text.end(), text.begin(), LowerChar);
+  return text;
+}
+
+const KeyRow* FindKeyIgnoringCase(std::string_view name) {
+  const std::string wanted = Lower(std::string(name));
+  for (const KeyRow& row : kKeyTable) {
+    if (Lower(std::string(row.name)) == wanted) return &row;
+  }
+  return nullptr;
+}
+
+// Letters inserted, removed, changed or swapped with a neighbour to turn a into b.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+std::string UnknownKey(const std::string& name) {
+  std::string text = "unknown key '" + name + "'";
+  const std::string_view suggestion = SuggestKeyName(name);
+  if (!suggestion.empty()) text += " (did you mean '" + std::string(suggestion) + "'?)";
   return text;
 }
 
@@ -203,7 +263,218 @@ int SendKeys(const std::vector<const KeyRow*>& keys, CompletionTracker& tracker,
   return status;
 }
 
+// One argument of the command line: an option with its value, a key, or "-".
+struct SendOptions {
+  bool print = false;
+  bool list = false;
+  bool help = false;
+  bool version = false;
+  bool idGiven = false;
+  int deviceId = 0;
+  bool deviceGiven = false;
+  std::string deviceSpec;
+  // In command-line order; null stands for the keys of standard input.
+  std::vector<const KeyRow*> keys;
+};
+
+enum class OptionId { Device, Id, Print, List, Help, Version };
+
+struct OptionSpec {
+  char shortName;
+  std::string_view longName;
+  bool takesValue;
+  OptionId id;
+  const char* missingValue;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {'d', "device", true, OptionId::Device, "needs a device number or name (see --list)"},
+    {'i', "id", true, OptionId::Id, "needs a device ID from 0 to 127"},
+    {'p', "print", false, OptionId::Print, ""},
+    {'l', "list", false, OptionId::List, ""},
+    {'h', "help", false, OptionId::Help, ""},
+    {'V', "version", false, OptionId::Version, ""},
+};
+
+const OptionSpec* FindOption(char shortName, std::string_view longName) {
+  for (const OptionSpec& option : kOptions) {
+    if (shortName ? option.shortName == shortName : option.longName == longName) return &option;
+  }
+  return nullptr;
+}
+
+bool ApplyOption(const OptionSpec& option, const std::string& shown, const std::string& value,
+                 SendOptions& options, std::string& error) {
+  switch (option.id) {
+    case OptionId::Device:
+      if (value.empty()) {
+        error = shown + " " + option.missingValue;
+        return false;
+      }
+      options.deviceGiven = true;
+      options.deviceSpec = value;
+      return true;
+    case OptionId::Id:
+      if (!ParseDeviceId(value, options.deviceId)) {
+        error = "device ID '" + value + "' is not a number from 0 to 127";
+        return false;
+      }
+      options.idGiven = true;
+      return true;
+    case OptionId::Print: options.print = true; return true;
+    case OptionId::List: options.list = true; return true;
+    case OptionId::Help: options.help = true; return true;
+    case OptionId::Version: options.version = true; return true;
+  }
+  return false;
+}
+
+bool ParseArguments(const std::vector<std::string>& args, SendOptions& options, std::string& error) {
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+    if (!isOption) {
+      if (arg == "-") {
+        options.keys.push_back(nullptr);
+      } else if (const KeyRow* row = FindKeyIgnoringCase(arg)) {
+        options.keys.push_back(row);
+      } else {
+        error = UnknownKey(arg);
+        return false;
+      }
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg[1] == '-') {
+      const std::size_t equals = arg.find('=');
+      const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      const OptionSpec* option = FindOption(0, name);
+      if (!option) {
+        error = "unknown option '--" + name + "'";
+        return false;
+      }
+      const std::string shown = "--" + name;
+      std::string value;
+      if (equals != std::string::npos) {
+        if (!option->takesValue) {
+          error = shown + " takes no value";
+          return false;
+        }
+        value = arg.substr(equals + 1);
+      } else if (option->takesValue) {
+        if (i + 1 == args.size()) {
+          error = shown + " " + option->missingValue;
+          return false;
+        }
+        value = args[++i];
+      }
+      if (!ApplyOption(*option, shown, value, options, error)) return false;
+    } else {
+      // A cluster of short options; one that takes a value takes the rest of the
+      // argument, or the next argument.
+      for (std::size_t at = 1; at < arg.size(); ++at) {
+        const OptionSpec* option = FindOption(arg[at], {});
+        const std::string shown = std::string("-") + arg[at];
+        if (!option) {
+          error = "unknown option '" + shown + "'";
+          return false;
+        }
+        std::string value;
+        if (option->takesValue) {
+          if (at + 1 < arg.size()) {
+            value = arg.substr(at + 1);
+          } else if (i + 1 < args.size()) {
+            value = args[++i];
+          } else {
+            error = shown + " " + option->missingValue;
+            return false;
+          }
+          at = arg.size();
+        }
+        if (!ApplyOption(*option, shown, value, options, error)) return false;
+      }
+    }
+  }
+  return true;
+}
+
+// Keys from a stream: blank-separated, any number a line; '#' starts a comment.
+bool ReadKeys(std::istream& in, std::vector<const KeyRow*>& keys, std::string& error) {
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    line = line.substr(0, line.find('#'));
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+      const KeyRow* row = FindKeyIgnoringCase(word);
+      if (!row) {
+        error = "standard input, line " + std::to_string(number) + ": " + UnknownKey(word);
+        return false;
+      }
+      keys.push_back(row);
+    }
+  }
+  if (in.bad()) {
+    error = "cannot read standard input";
+    return false;
+  }
+  return true;
+}
+
+// Ends the output of a run: what could not be written makes the run fail.
+int FinishOutput(std::ostream& out, std::ostream& err, int status) {
+  out.flush();
+  if (out) return status;
+  const int error = errno;
+  err << "quillmark-send: error writing to standard output: "
+      << (error ? std::strerror(error) : "write failed") << '\n';
+  return kSendExitFailed;
+}
+
+// The output used when --device names none, among the outputs there are now.
+std::int32_t DefaultOutputDevice(const std::vector<std::string>& /*names*/, const SendEnvironment& environment) {
+  if (environment.storedDevice) return environment.storedDevice();
+  return CurrentProfileStore().ReadProfileInt(kSettingsSection, "MIDI Output Device", 0);
+}
+
+// --list: the outputs with the numbers --device takes.
+void PrintOutputList(std::ostream& out, const std::vector<std::string>& names,
+                     const SendEnvironment& /*environment*/) {
+  for (std::size_t i = 0; i < names.size(); ++i) out << i << '\t' << names[i] << '\n';
+}
+
+// The unit's device ID when --id gives none: the stored one, of which the panel too
+// keeps the low eight bits. Above 127 it would end the System Exclusive message early.
+bool DefaultDeviceId(const SendEnvironment& environment, int& deviceId, std::string& error) {
+  const std::int32_t stored =
+      environment.storedDeviceId ? environment.storedDeviceId()
+                                 : CurrentProfileStore().ReadProfileInt(kSettingsSection, "TargetDeviceID", 0);
+  deviceId = static_cast<int>(static_cast<std::uint32_t>(stored) & 0xFFu);
+  if (deviceId <= 127) return true;
+  error = "the stored device ID " + std::to_string(deviceId) +
+          " is not from 0 to 127; give one with --id";
+  return false;
+}
+
 }  // namespace
+
+std::string_view SuggestKeyName(std::string_view typed) {
+  const std::string wanted = Lower(std::string(typed));
+  std::string_view best;
+  std::size_t bestDistance = 3;
+  bool unique = false;
+  for (const KeyRow& row : kKeyTable) {
+    const std::size_t distance = EditDistance(wanted, Lower(std::string(row.name)));
+    if (distance < bestDistance) {
+      best = row.name;
+      bestDistance = distance;
+      unique = true;
+    } else if (distance == bestDistance) {
+      unique = false;
+    }
+  }
+  // A distance as long as the word itself is a different word, not a typing slip.
+  return unique && bestDistance < wanted.size() ? best : std::string_view();
+}
 
 bool ChooseOutputDevice(const std::vector<std::string>& names, const std::string& spec,
                         std::int32_t& device, std::string& error) {
@@ -245,50 +516,42 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
 
 int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    const SendEnvironment& environment) {
-  int deviceId = 0;
-  bool print = false;
-  bool list = false;
-  bool deviceGiven = false;
-  std::string deviceSpec;
+  errno = 0;
+  SendOptions options;
+  std::string error;
+  if (!ParseArguments(args, options, error)) {
+    err << "quillmark-send: " << error << '\n' << kTryHelp;
+    return kSendExitUsage;
+  }
+  if (options.help) {
+    out << kUsage << kHelp;
+    return FinishOutput(out, err, kSendExitOk);
+  }
+  if (options.version) {
+    out << "quillmark-send " << OwnProductVersion() << '\n';
+    return FinishOutput(out, err, kSendExitOk);
+  }
+
   std::vector<const KeyRow*> keys;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--print") {
-      print = true;
-    } else if (arg == "--list") {
-      list = true;
-    } else if (arg == "--id") {
-      if (i + 1 == args.size()) {
-        err << "quillmark-send: --id needs a device ID from 0 to 127\n" << kUsage;
-        return kSendExitUsage;
-      }
-      if (!ParseDeviceId(args[++i], deviceId)) {
-        err << "quillmark-send: device ID '" << args[i] << "' is not a number from 0 to 127\n";
-        return kSendExitUsage;
-      }
-    } else if (arg == "--device") {
-      if (i + 1 == args.size()) {
-        err << "quillmark-send: --device needs a device number or name (see --list)\n" << kUsage;
-        return kSendExitUsage;
-      }
-      deviceGiven = true;
-      deviceSpec = args[++i];
-    } else if (arg == "--help" || arg == "-h") {
-      out << kUsage;
-      return kSendExitOk;
-    } else if (const KeyRow* row = FindKeyByName(arg)) {
+  for (const KeyRow* row : options.keys) {
+    if (row) {
       keys.push_back(row);
-    } else {
-      err << "quillmark-send: unknown key '" << arg << "'\n" << kUsage;
+    } else if (!ReadKeys(environment.input ? *environment.input : std::cin, keys, error)) {
+      err << "quillmark-send: " << error << '\n';
       return kSendExitUsage;
     }
   }
-  if (keys.empty() && !list) {
-    err << "quillmark-send: no key given\n" << kUsage;
+  if (options.keys.empty() && !options.list) {
+    err << "quillmark-send: no key given\n" << kTryHelp;
+    return kSendExitUsage;
+  }
+  int deviceId = options.deviceId;
+  if (!keys.empty() && !options.idGiven && !DefaultDeviceId(environment, deviceId, error)) {
+    err << "quillmark-send: " << error << '\n';
     return kSendExitUsage;
   }
 
-  if (print) {
+  if (options.print) {
     FixedSettings settings(0, static_cast<std::uint8_t>(deviceId));
     SettingsReader* previous = InstallSettingsReader(&settings);
     // Without a port the messages are only built.
@@ -303,8 +566,10 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
     }
     g_pMidiXmit = port;
     InstallSettingsReader(previous);
-    if (!list) return kSendExitOk;
+    if (!options.list) return FinishOutput(out, err, kSendExitOk);
   }
+
+  if (keys.empty() && !options.list) return kSendExitOk;  // "-" on an empty input
 
   std::unique_ptr<MidiServices> platformServices;
   MidiServices* services = environment.services;
@@ -313,22 +578,18 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
     services = platformServices.get();
   }
   const std::vector<std::string> names = OutDeviceNames(*services);
-  if (list) {
-    for (std::size_t i = 0; i < names.size(); ++i) out << i << '\t' << names[i] << '\n';
-    return kSendExitOk;
+  if (options.list) {
+    PrintOutputList(out, names, environment);
+    return FinishOutput(out, err, kSendExitOk);
   }
-
   std::int32_t device = 0;
-  if (deviceGiven) {
-    std::string error;
-    if (!ChooseOutputDevice(names, deviceSpec, device, error)) {
+  if (options.deviceGiven) {
+    if (!ChooseOutputDevice(names, options.deviceSpec, device, error)) {
       err << "quillmark-send: " << error << '\n';
       return kSendExitUsage;
     }
-  } else if (environment.storedDevice) {
-    device = environment.storedDevice();
   } else {
-    device = CurrentProfileStore().ReadProfileInt(kSettingsSection, "MIDI Output Device", 0);
+    device = DefaultOutputDevice(names, environment);
   }
 
   FixedSettings settings(device, static_cast<std::uint8_t>(deviceId));

@@ -11,6 +11,7 @@
 #include <array>
 #include <qdrawutil.h>
 
+#include "settings/DataFiles.h"
 #include "settings/PrefsDlg.h"
 #include "midi/MidiXmit.h"
 #include "remote/KeyTable.h"
@@ -279,8 +280,9 @@ void CPanelDlg::LoadBackground() {
     return;
   }
   m_strBackgroundPath = path;
-  // Only a Windows bitmap file counts; a relative path is taken from the current directory.
-  if (m_hBackground.load(QString::fromLocal8Bit(path), "BMP")) {
+  // Only a Windows bitmap file counts. A relative path missing from the current folder is
+  // the program's own data file, found beside the executable or in the data folder.
+  if (m_hBackground.load(QString::fromLocal8Bit(FindDataFile(path)), "BMP")) {
     m_nBkWidth = m_hBackground.width();
     m_nBkHeight = m_hBackground.height();
     m_client->update();

@@ -14,6 +14,7 @@
 
 #include "settings/BuildConfig.h"
 #include "desktop/MainWindow.h"
+#include "settings/DataFiles.h"
 #include "settings/PrefsDlg.h"
 #include "settings/ProfileStore.h"
 #include "settings/RecentFileList.h"
@@ -94,7 +95,7 @@ std::string FromQt(const QString& path) { return path.toLocal8Bit().toStdString(
 // for, so they count as not found here as well.
 bool IsUsableFile(const std::string& path) {
   if (path.empty() || path.find_first_of("?*") != std::string::npos) return false;
-  const QFileInfo info(ToQt(path));
+  const QFileInfo info(ToQt(FindDataFile(path)));
   return info.exists() && !info.isDir();
 }
 
@@ -331,7 +332,8 @@ bool CPrefsDlg::DoDataExchange(bool bSaveAndValidate) {
 void CPrefsDlg::OnOK() {
   if (!UpdateData(true)) return;
   if (m_pRecentBackgrounds) {
-    m_pRecentBackgrounds->Add(m_strBackground);
+    // The list keeps full paths: the file where it was found, not the current folder's.
+    m_pRecentBackgrounds->Add(FindDataFile(m_strBackground));
     m_pRecentBackgrounds->WriteList();
   }
   SaveSettings();

@@ -1,5 +1,14 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "FakeMidiServices.h"
@@ -14,12 +23,23 @@ struct Outcome {
   std::string err;
 };
 
-Outcome RunWith(std::vector<std::string> args) {
+// Runs without devices, with a stored device ID and a standard input of its own.
+Outcome RunWith(std::vector<std::string> args, std::int32_t storedId = 0, const std::string& input = "") {
   std::ostringstream out;
   std::ostringstream err;
-  const int status = RunSendCommand(args, out, err);
+  std::istringstream in(input);
+  SendEnvironment environment;
+  environment.storedDeviceId = [storedId] { return storedId; };
+  environment.input = &in;
+  const int status = RunSendCommand(args, out, err, environment);
   return {status, out.str(), err.str()};
 }
+
+// The messages of the design: ent, and reset with the device ID in its fourth byte.
+const std::string kEnt =
+    "F0 1C 60 00 00 3A 30 31 37 43 30 30 30 30 30 43 37 37 3A 30 31 37 43 30 31 30 30 30 30 "
+    "38 32 3A 30 32 36 38 41 45 30 30 37 43 30 30 36 43 7C 46 45 41 34 35 45 F7\n";
+std::string Reset(const char* id) { return std::string("F0 1C 60 ") + id + " 00 7C 46 45 42 36 34 43 F7\n"; }
 
 TEST(SendCommandTest, PrintWritesOneUpperCaseHexLinePerMessage) {
   const Outcome run = RunWith({"--print", "ent", "reset"});
@@ -49,6 +69,68 @@ TEST(SendCommandTest, BadInputPrintsNothingAndExitsTwo) {
   }
   EXPECT_NE(RunWith({"--print", "enter"}).err.find("unknown key 'enter'"), std::string::npos);
   EXPECT_NE(RunWith({"--id", "128", "ent"}).err.find("128"), std::string::npos);
+}
+
+TEST(SendCommandTest, CommandLineForms) {
+  struct Case {
+    std::vector<std::string> args;
+    std::int32_t storedId;
+    std::string input;
+    std::string out;
+  };
+  const std::vector<Case> cases = {
+      {{"-p", "RESET", "Ent"}, 0, "", Reset("00") + kEnt},
+      {{"--print", "reset"}, 5, "", Reset("05")},          // the stored ID is the default
+      {{"--print", "reset"}, 300, "", Reset("2C")},        // of which the low byte counts
+      {{"--print", "--id", "127", "reset"}, 5, "", Reset("7F")},
+      {{"--print", "--id=0", "reset"}, 5, "", Reset("00")},
+      {{"-pi9", "reset"}, 0, "", Reset("09")},
+      {{"-pi", "10", "reset"}, 0, "", Reset("0A")},
+      {{"reset", "-p", "-i", "11"}, 0, "", Reset("0B")},
+      {{"-p", "--", "reset", "-"}, 0, "ent", Reset("00") + kEnt},
+      {{"-p", "-"}, 0, "# keys\n\n  ent RESET # the same again\n\treset\n", kEnt + Reset("00") + Reset("00")},
+      {{"-p", "-"}, 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    const Outcome run = RunWith(c.args, c.storedId, c.input);
+    EXPECT_EQ(run.status, 0) << c.args[1] << ": " << run.err;
+    EXPECT_EQ(run.out, c.out) << c.args[1];
+  }
+  EXPECT_EQ(RunWith({"-V"}).out, "quillmark-send 1.0.0.0\n");
+  EXPECT_EQ(RunWith({"--version"}).out, "quillmark-send 1.0.0.0\n");
+}
+
+TEST(SendCommandTest, UsageErrorsNameTheirCause) {
+  const std::vector<std::tuple<std::vector<std::string>, std::string, std::string>> cases = {
+      {{"--bogus", "ent"}, "", "unknown option '--bogus'"},
+      {{"-px", "ent"}, "", "unknown option '-x'"},
+      {{"-p", "prgo"}, "", "unknown key 'prgo' (did you mean 'prog'?)"},
+      {{"-p", "-"}, "prog\nprgo\n", "standard input, line 2: unknown key 'prgo' (did you mean 'prog'?)"},
+      {{"--print=1", "ent"}, "", "--print takes no value"},
+      {{"-p", "--", "-V"}, "", "unknown key '-V'"},  // after "--" only keys
+      {{"--device=", "ent"}, "", "--device needs a device number or name"},
+      {{"-d", "", "ent"}, "", "-d needs a device number or name"},
+      {{"-p", "ent", "-i"}, "", "-i needs a device ID"},
+      {{"-p", "--id=128", "ent"}, "", "device ID '128' is not a number from 0 to 127"},
+  };
+  for (const auto& [args, input, message] : cases) {
+    const Outcome run = RunWith(args, 0, input);
+    EXPECT_EQ(run.status, 2) << message;
+    EXPECT_EQ(run.out, "") << message;
+    EXPECT_EQ(run.err.rfind("quillmark-send: " + message, 0), 0u) << run.err;
+  }
+  // A stored ID above 127 would end the message early; only --id can stand in for it.
+  EXPECT_EQ(RunWith({"-p", "ent"}, 200).status, 2);
+  EXPECT_EQ(RunWith({"-p", "-i", "3", "reset"}, 200).out, Reset("03"));
+}
+
+TEST(SendCommandTest, SuggestionsOnlyForSlips) {
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {"prgo", "prog"}, {"ENTER", "ent"}, {"levle", "level"}, {"f", ""},
+      {"f5", ""},  // as close to each soft key
+      {"volume", ""},
+  };
+  for (const auto& [typed, suggestion] : cases) EXPECT_EQ(SuggestKeyName(typed), suggestion) << typed;
 }
 
 TEST(ChooseOutputDeviceTest, NumbersThenExactNamesThenOneCaseInsensitiveSubstring) {
@@ -91,6 +173,7 @@ class SendToDeviceTest : public ::testing::Test {
     SendEnvironment environment;
     environment.services = &fake;
     environment.storedDevice = [this] { return storedDevice; };
+    environment.storedDeviceId = [this] { return storedId; };
     environment.completionBound = bound;
     const int status = RunSendCommand(args, out, err, environment);
     return {status, out.str(), err.str()};
@@ -98,6 +181,7 @@ class SendToDeviceTest : public ::testing::Test {
 
   FakeMidiServices fake;
   std::int32_t storedDevice = 0;
+  std::int32_t storedId = 5;
   std::chrono::milliseconds bound{5000};
 };
 
@@ -105,6 +189,18 @@ TEST_F(SendToDeviceTest, ListNumbersTheOutputDevices) {
   const Outcome run = Run({"--list"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "0\tFake Out A\n1\tFake Out B\n");
+}
+
+TEST_F(SendToDeviceTest, AListThatCannotBeWrittenFails) {
+  struct Full final : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+  } full;
+  std::ostream out(&full);
+  std::ostringstream err;
+  SendEnvironment environment;
+  environment.services = &fake;
+  EXPECT_EQ(RunSendCommand({"--list"}, out, err, environment), 1);
+  EXPECT_NE(err.str().find("quillmark-send: error writing to standard output"), std::string::npos) << err.str();
 }
 
 TEST_F(SendToDeviceTest, KeysReachTheChosenDeviceInOrder) {
@@ -124,6 +220,7 @@ TEST_F(SendToDeviceTest, KeysReachTheChosenDeviceInOrder) {
     const auto messages = fake.LongMessages();
     ASSERT_EQ(messages.size(), before + 2);
     EXPECT_EQ(messages[before].size(), 54u);
+    EXPECT_EQ(messages[before][3], 5) << "the stored device ID";
     EXPECT_EQ(messages[before].back(), 0xF7);
     EXPECT_EQ(messages[before + 1].size(), 13u);
     EXPECT_EQ(fake.OpenDevices(), 0) << "the port is released before the command ends";
@@ -177,3 +274,50 @@ TEST_F(SendToDeviceTest, UnknownDeviceIsAUsageError) {
 }
 
 }  // namespace
+
+// The program itself, through a POSIX shell; the Windows build checks it under wine from
+// its own test folder.
+#ifndef _WIN32
+namespace {
+
+struct ProgramRun {
+  int status;
+  std::string output;
+};
+
+// Runs quillmark-send through the shell with a private settings folder; redirections
+// go into the command.
+ProgramRun RunProgram(const std::string& configHome, const std::string& arguments) {
+  const std::string command = "XDG_CONFIG_HOME='" + configHome + "' '" QUILLMARK_BIN_DIR "/quillmark-send' " +
+                              arguments + " </dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return {-1, ""};
+  std::string output;
+  char buffer[256];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TEST(SendProgramTest, StoredDeviceIdAndFailedWritesToStandardOutput) {
+  char folder[] = "/tmp/quillmark-send-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::filesystem::path home(folder);
+  std::filesystem::create_directories(home / "Vellicor");
+  std::ofstream(home / "Vellicor" / "Quillmark.conf") << "[Settings]\nTargetDeviceID=5\n";
+
+  const ProgramRun stored = RunProgram(folder, "--print reset 2>&1");
+  EXPECT_EQ(stored.status, 0) << stored.output;
+  EXPECT_EQ(stored.output, Reset("05"));
+
+  const std::string full = std::strerror(ENOSPC);
+  for (const char* arguments : {"--print ent", "-V", "--help"}) {
+    const ProgramRun run = RunProgram(folder, std::string(arguments) + " 2>&1 >/dev/full");
+    EXPECT_EQ(run.status, 1) << arguments;
+    EXPECT_NE(run.output.find(full), std::string::npos) << arguments << ": " << run.output;
+  }
+  std::filesystem::remove_all(home);
+}
+
+}  // namespace
+#endif

@@ -1,5 +1,7 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -144,6 +146,17 @@ TEST_F(PrefsTest, OkStoresWhatTheWindowShows) {
   EXPECT_EQ(Stored(kRecentBackgroundsSection, "File1"), InWork("DarkRivets.bmp")) << "recorded absolute";
   EXPECT_EQ(prefs->m_nMidiOutDevice, 1);
   EXPECT_EQ(prefs->m_nTargetDeviceId, 42);
+}
+
+TEST_F(PrefsTest, TheDefaultBackgroundBesideTheProgramIsValidFromAnyFolder) {
+  // The work folder holds no DarkRivets.bmp; the build puts one beside the programs.
+  EXPECT_EQ(RunPrefs([&](QDialog& window) { QTest::keyClick(Control<QLineEdit>(window, 1005), Qt::Key_Return); }),
+            QM_IDOK);
+  EXPECT_TRUE(seams.Boxes().empty());
+  EXPECT_EQ(Stored(kSettingsSection, "Background"), "DarkRivets.bmp") << "stored as typed";
+  EXPECT_EQ(Stored(kRecentBackgroundsSection, "File1"),
+            QDir::cleanPath(QCoreApplication::applicationDirPath() + "/DarkRivets.bmp").toStdString())
+      << "recorded where it was found";
 }
 
 TEST_F(PrefsTest, DeviceIdClampsTheUsersChangesAtOnce) {

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Installs the build into a staging folder (prefix /usr) and checks what a packager and a
+# desktop need: every file in place, the desktop entry and the AppStream metainfo as their
+# validators see them, the man pages as man sees them, the completion as bash runs it,
+# --help and --version without a display, and the staged panel started from / painting
+# its tiled background.
+#   check_install.sh CMAKE BUILD_DIR
+set -euo pipefail
+cmake=$1
+build=$2
+id=example.vellicor.Quillmark
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+DESTDIR=$stage "$cmake" --install "$build" --prefix /usr >/dev/null
+usr=$stage/usr
+
+expected=(
+  bin/quillmark bin/quillmark-send
+  share/quillmark/DarkRivets.bmp
+  share/applications/$id.desktop
+  share/metainfo/$id.metainfo.xml
+  share/icons/hicolor/scalable/apps/$id.svg
+  share/man/man1/quillmark.1 share/man/man1/quillmark-send.1
+  share/bash-completion/completions/quillmark-send
+  share/doc/quillmark/LICENSE
+)
+for size in 16 22 24 32 48 64 128 256; do
+  expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png")
+done
+for file in "${expected[@]}"; do
+  [[ -f $usr/$file ]] || fail "not installed: $file"
+done
+for program in quillmark quillmark-send; do
+  [[ -x $usr/bin/$program ]] || fail "not executable: bin/$program"
+done
+for size in 16 22 24 32 48 64 128 256; do
+  png=$usr/share/icons/hicolor/${size}x${size}/apps/$id.png
+  [[ $(identify -format '%wx%h' "$png" 2>/dev/null) == "${size}x${size}" ]] || fail "$png is not ${size}x${size}"
+done
+grep -q 'Copyright (c) 2026 the Quillmark developers' "$usr/share/doc/quillmark/LICENSE" || fail "LICENSE lacks the copyright line"
+
+desktop=$usr/share/applications/$id.desktop
+desktop-file-validate "$desktop" || fail "desktop-file-validate: $desktop"
+grep -qx 'Exec=quillmark' "$desktop" || fail "Exec does not name the installed program"
+grep -qx "Icon=$id" "$desktop" || fail "Icon does not name the installed icon"
+grep -qx 'Categories=AudioVideo;Audio;Midi;' "$desktop" || fail "Categories"
+appstreamcli validate --no-net --explain "$usr/share/metainfo/$id.metainfo.xml" >/dev/null ||
+  fail "appstreamcli validate: $(appstreamcli validate --no-net "$usr/share/metainfo/$id.metainfo.xml")"
+grep -q '<screenshot type="default">' "$usr/share/metainfo/$id.metainfo.xml" || fail "metainfo names no screenshot"
+
+for page in quillmark quillmark-send; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$usr/share/man/man1/$page.1" 2>&1 >/dev/null)
+  [[ -z $warnings ]] || fail "man $page: $warnings"
+done
+
+# The completion offers the keys, then the options, as bash calls it.
+completion=$(
+  set +u
+  source "$usr/share/bash-completion/completions/quillmark-send"
+  complete_words() {
+    COMP_WORDS=("$@")
+    COMP_CWORD=$(($# - 1))
+    _comp_quillmark_send
+    echo "${COMPREPLY[*]}"
+  }
+  complete_words quillmark-send -p pr
+  complete_words quillmark-send --ver
+  complete_words quillmark-send -- F
+)
+[[ $completion == $'prog\n--version\nF1 F2 F3 F4' ]] || fail "completion offered: $completion"
+
+# The command-line companion runs where no GUI libraries are installed.
+if ldd "$usr/bin/quillmark-send" | grep -E 'libQt6(Gui|Widgets)|libX11|libxcb'; then
+  fail "quillmark-send links GUI libraries"
+fi
+
+# --help and --version print and end without a display.
+for program in quillmark quillmark-send; do
+  version=$(cd / && env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/$program" --version) ||
+    fail "$program --version failed"
+  [[ $version == "$program 1.0.0.0" ]] || fail "$program --version: $version"
+  (cd / && env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/$program" --help | grep -q '^usage: ') ||
+    fail "$program --help"
+done
+
+# The staged panel started from /, with a profile past its first run: the rivets
+# (a dark bitmap, mean under 25%) cover most of the window; without them the panel is the
+# light dialog grey.
+profile=$stage/config
+mkdir -p "$profile/Vellicor"
+printf '[Settings]\nMIDI%%20Channel=1\n' >"$profile/Vellicor/Quillmark.conf"
+mean=$(
+  cd /
+  XDG_CONFIG_HOME=$profile QT_QPA_PLATFORM=xcb timeout 120 xvfb-run -a -s '-screen 0 640x480x24' bash -c '
+    "$1" & panel=$!
+    window=$(timeout 60 xdotool search --sync --onlyvisible --name "^Quillmark\$" | head -1)
+    # The first paint follows the map: capture until the window is no longer blank.
+    for attempt in $(seq 100); do
+      mean=$(import -window "$window" -colorspace Gray -format "%[fx:mean]" info: 2>/dev/null || echo 1)
+      awk -v m="$mean" "BEGIN { exit !(m < 0.6) }" && break
+      xdotool sleep 0.1
+    done
+    echo "$mean"
+    kill "$panel"; wait "$panel" 2>/dev/null || true' _ "$usr/bin/quillmark"
+)
+echo "panel mean brightness: $mean"
+awk -v m="$mean" 'BEGIN { exit !(m < 0.6) }' || fail "panel started from / shows no tiled background (mean brightness $mean)"
+
+[[ $failures -eq 0 ]] && echo "install: all checks passed"
+exit $((failures > 0))
