@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "cli/OutputChoice.h"
 #include "settings/ProfileStore.h"
 #include "desktop/ManualUiQueue.h"
 #include "midi/MidiXmit.h"
@@ -73,6 +74,9 @@ class CompletionTracker final : public MidiServices {
   unsigned OutDeviceCount() override { return m_inner.OutDeviceCount(); }
   bool OutDeviceName(unsigned device, std::string& name) override {
     return m_inner.OutDeviceName(device, name);
+  }
+  bool OutDeviceLabel(unsigned device, std::string& label) override {
+    return m_inner.OutDeviceLabel(device, label);
   }
   unsigned InDeviceCount() override { return m_inner.InDeviceCount(); }
   bool InDeviceName(unsigned device, std::string& name) override {
@@ -312,9 +316,9 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
     platformServices = CreateMidiServices();
     services = platformServices.get();
   }
-  const std::vector<std::string> names = OutDeviceNames(*services);
+  const std::vector<std::string> names = OutDeviceLabels(*services);
   if (list) {
-    for (std::size_t i = 0; i < names.size(); ++i) out << i << '\t' << names[i] << '\n';
+    ListOutputs(out, err, names, ReadStoredOutput(environment));
     return kSendExitOk;
   }
 
@@ -325,10 +329,12 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
       err << "quillmark-send: " << error << '\n';
       return kSendExitUsage;
     }
-  } else if (environment.storedDevice) {
-    device = environment.storedDevice();
   } else {
-    device = CurrentProfileStore().ReadProfileInt(kSettingsSection, "MIDI Output Device", 0);
+    std::string error;
+    if (!ResolveStoredOutput(names, ReadStoredOutput(environment), device, error)) {
+      err << "quillmark-send: " << error << '\n';
+      return kSendExitFailed;
+    }
   }
 
   FixedSettings settings(device, static_cast<std::uint8_t>(deviceId));

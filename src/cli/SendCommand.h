@@ -17,10 +17,11 @@ inline constexpr int kSendExitFailed = 1;
 inline constexpr int kSendExitUsage = 2;
 
 // What the command runs on; the defaults are the platform's device services and the
-// stored "MIDI Output Device".
+// stored "MIDI Output Device" and "MIDI Output Device Name".
 struct SendEnvironment {
   MidiServices* services = nullptr;
   std::function<std::int32_t()> storedDevice;
+  std::function<std::string()> storedDeviceName;  // used with storedDevice; none: no name
   // How long a key may take from the send to the device's completion.
   std::chrono::milliseconds completionBound{5000};
 };
