@@ -11,6 +11,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "cli/OutputChoice.h"
 #include "settings/ProfileStore.h"
 #include "settings/VersionRecord.h"
 #include "desktop/ManualUiQueue.h"
@@ -100,6 +101,9 @@ class CompletionTracker final : public MidiServices {
   unsigned OutDeviceCount() override { return m_inner.OutDeviceCount(); }
   bool OutDeviceName(unsigned device, std::string& name) override {
     return m_inner.OutDeviceName(device, name);
+  }
+  bool OutDeviceLabel(unsigned device, std::string& label) override {
+    return m_inner.OutDeviceLabel(device, label);
   }
   unsigned InDeviceCount() override { return m_inner.InDeviceCount(); }
   bool InDeviceName(unsigned device, std::string& name) override {
@@ -430,18 +434,6 @@ int FinishOutput(std::ostream& out, std::ostream& err, int status) {
   return kSendExitFailed;
 }
 
-// The output used when --device names none, among the outputs there are now.
-std::int32_t DefaultOutputDevice(const std::vector<std::string>& /*names*/, const SendEnvironment& environment) {
-  if (environment.storedDevice) return environment.storedDevice();
-  return CurrentProfileStore().ReadProfileInt(kSettingsSection, "MIDI Output Device", 0);
-}
-
-// --list: the outputs with the numbers --device takes.
-void PrintOutputList(std::ostream& out, const std::vector<std::string>& names,
-                     const SendEnvironment& /*environment*/) {
-  for (std::size_t i = 0; i < names.size(); ++i) out << i << '\t' << names[i] << '\n';
-}
-
 // The unit's device ID when --id gives none: the stored one, of which the panel too
 // keeps the low eight bits. Above 127 it would end the System Exclusive message early.
 bool DefaultDeviceId(const SendEnvironment& environment, int& deviceId, std::string& error) {
@@ -577,9 +569,9 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
     platformServices = CreateMidiServices();
     services = platformServices.get();
   }
-  const std::vector<std::string> names = OutDeviceNames(*services);
+  const std::vector<std::string> names = OutDeviceLabels(*services);
   if (options.list) {
-    PrintOutputList(out, names, environment);
+    ListOutputs(out, err, names, ReadStoredOutput(environment));
     return FinishOutput(out, err, kSendExitOk);
   }
   std::int32_t device = 0;
@@ -589,7 +581,10 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
       return kSendExitUsage;
     }
   } else {
-    device = DefaultOutputDevice(names, environment);
+    if (!ResolveStoredOutput(names, ReadStoredOutput(environment), device, error)) {
+      err << "quillmark-send: " << error << '\n';
+      return kSendExitFailed;
+    }
   }
 
   FixedSettings settings(device, static_cast<std::uint8_t>(deviceId));

@@ -22,10 +22,12 @@ inline constexpr int kSendExitFailed = 1;
 inline constexpr int kSendExitUsage = 2;
 
 // What the command runs on; each one left empty is the real thing: the platform's device
-// services, the stored "MIDI Output Device" and "TargetDeviceID", standard input.
+// services, the stored "MIDI Output Device", "MIDI Output Device Name" and
+// "TargetDeviceID", standard input.
 struct SendEnvironment {
   MidiServices* services = nullptr;
   std::function<std::int32_t()> storedDevice;
+  std::function<std::string()> storedDeviceName;  // used with storedDevice; none: no name
   std::function<std::int32_t()> storedDeviceId;
   std::istream* input = nullptr;
   // How long a key may take from the send to the device's completion.

@@ -2,16 +2,24 @@
 
 std::string MidiServices::ErrorText(MidiResult result) { return StandardMidiErrorText(result); }
 
-std::vector<std::string> OutDeviceNames(MidiServices& services) {
-  std::vector<std::string> names;
+namespace {
+
+std::vector<std::string> OutDeviceTexts(MidiServices& services, bool labels) {
+  std::vector<std::string> texts;
   const unsigned count = services.OutDeviceCount();
   for (unsigned device = 0; device < count; ++device) {
-    std::string name;
-    if (!services.OutDeviceName(device, name)) break;
-    names.push_back(std::move(name));
+    std::string text;
+    if (!(labels ? services.OutDeviceLabel(device, text) : services.OutDeviceName(device, text))) break;
+    texts.push_back(std::move(text));
   }
-  return names;
+  return texts;
 }
+
+}  // namespace
+
+std::vector<std::string> OutDeviceNames(MidiServices& services) { return OutDeviceTexts(services, false); }
+
+std::vector<std::string> OutDeviceLabels(MidiServices& services) { return OutDeviceTexts(services, true); }
 
 std::string StandardMidiErrorText(MidiResult result) {
   switch (result) {

@@ -95,6 +95,10 @@ class MidiServices {
   virtual unsigned OutDeviceCount() = 0;
   // False when there is no device with that number.
   virtual bool OutDeviceName(unsigned device, std::string& name) = 0;
+  // The device as the user sees it in a list and as a chosen output is stored: where
+  // several transports may serve the same port, the name followed by its transport, for
+  // example "midi-monitor:input (JACK)"; otherwise the name. Numbers as for OutDeviceName.
+  virtual bool OutDeviceLabel(unsigned device, std::string& label) { return OutDeviceName(device, label); }
   virtual unsigned InDeviceCount() = 0;
   virtual bool InDeviceName(unsigned device, std::string& name) = 0;
 
@@ -115,6 +119,8 @@ class MidiServices {
 // The output devices' names in device order (the list position is the device number),
 // up to the first number without a name.
 std::vector<std::string> OutDeviceNames(MidiServices& services);
+// The same list with each device's label: what the user chooses from and what is stored.
+std::vector<std::string> OutDeviceLabels(MidiServices& services);
 
 // The standard texts for codes 0 to 11 and 64 to 71; an unknown code gets a text that
 // says so.

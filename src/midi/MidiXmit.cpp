@@ -1,12 +1,35 @@
 #include "midi/MidiXmit.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <string>
 
 #include "midi/OutputStream.h"
 #include "midi/SettingsAccess.h"
 #include "desktop/UserSeams.h"
 
 CMidiXmit* g_pMidiXmit = nullptr;
+
+std::string OutputNotConnectedText(const std::string& name) {
+  return "The MIDI output \"" + name +
+         "\" is not connected. Connect it, or choose another output in File, Preferences.";
+}
+
+OutputLookup LookUpOutputDevice(const std::vector<std::string>& labels, std::int32_t storedDevice,
+                                const std::string& storedName, std::uint32_t& device) {
+  if (storedName.empty() && storedDevice == -1) {
+    device = QM_MIDI_MAPPER;
+    return OutputLookup::Found;
+  }
+  if (labels.empty()) return OutputLookup::NoOutputs;
+  if (storedName.empty()) {
+    device = static_cast<std::uint32_t>(storedDevice);
+    return OutputLookup::Found;
+  }
+  const auto found = std::find(labels.begin(), labels.end(), storedName);
+  if (found == labels.end()) return OutputLookup::NotConnected;
+  device = static_cast<std::uint32_t>(found - labels.begin());
+  return OutputLookup::Found;
+}
 
 CMidiXmit::CMidiXmit() : m_stream(nullptr), m_errorReported(0) {}
 
@@ -17,7 +40,22 @@ void CMidiXmit::OpenPort() {
     CurrentUserSeams().MessageBeep(QM_MB_ICONHAND);
     return;
   }
-  const auto device = static_cast<std::uint32_t>(CurrentMidiOutDevice());
+  auto device = static_cast<std::uint32_t>(CurrentMidiOutDevice());
+  // Device numbers follow the order in which ports appeared, so the stored name is looked
+  // up in the list as it is now.
+  if (MidiServices* services = StreamLibServices()) {
+    const std::string name = CurrentMidiOutDeviceName();
+    switch (LookUpOutputDevice(OutDeviceLabels(*services), CurrentMidiOutDevice(), name, device)) {
+      case OutputLookup::Found:
+        break;
+      case OutputLookup::NotConnected:
+        ReportErrorText(OutputNotConnectedText(name), kOpenErrorLocation);
+        return;
+      case OutputLookup::NoOutputs:
+        ReportErrorText(kNoMidiOutputText, kOpenErrorLocation);
+        return;
+    }
+  }
   const MidiResult result = OpenOutputStream(&m_stream, nullptr, device, nullptr, kOpenOptions);
   if (result != 0) ReportError(result, kOpenErrorLocation);
 }
@@ -56,9 +94,12 @@ void CMidiXmit::ReportError(MidiResult result, int location) {
   // The platform's error text comes in a 256-character buffer, terminator included.
   std::string errorText = MidiErrorText(result);
   if (errorText.size() > 255) errorText.resize(255);
-  char text[512];
-  std::snprintf(text, sizeof text, "Error: %s\nError location: %s (%d)\n", errorText.c_str(),
-                "MidiXmit", location);
+  ReportErrorText(errorText, location);
+}
+
+void CMidiXmit::ReportErrorText(const std::string& errorText, int location) {
+  const std::string text = "Error: " + errorText + "\nError location: MidiXmit (" +
+                           std::to_string(location) + ")\n";
   CurrentUserSeams().ShowMessageBox(nullptr, text, "MIDI Device Error", QM_MB_OK | QM_MB_ICONHAND);
   m_errorReported = 1;
 }

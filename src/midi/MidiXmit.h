@@ -1,12 +1,33 @@
 // The program's one MIDI transmit port. It opens an output stream on demand on the
-// device named by the settings, turns a byte string into SysEx events for the engine,
+// device chosen in the settings (by its stored name when there is one), turns a byte string into SysEx events for the engine,
 // releases the device when asked, and tells the user about device errors.
 // User-interface thread only.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "midi/MidiServices.h"
 
 struct OutputStream;
+
+// The device-error texts for a chosen output that cannot be found.
+inline constexpr char kNoMidiOutputText[] =
+    "No MIDI output was found. Start JACK or PipeWire, or connect a MIDI interface, then choose "
+    "it in File, Preferences.";
+// "The MIDI output "<name>" is not connected. Connect it, or choose another output in File,
+// Preferences."
+std::string OutputNotConnectedText(const std::string& name);
+
+enum class OutputLookup { Found, NotConnected, NoOutputs };
+// The device a stored choice means in the current output list (labels, as
+// OutDeviceLabels gives them). A stored name counts when there is one and must match a
+// label exactly, wherever the list now puts it. Without a name the stored number counts
+// as it stands: -1 is the virtual port, and a number past the list is left for the open
+// to refuse. An empty list means NoOutputs for anything but the virtual port. device is
+// set only for Found.
+OutputLookup LookUpOutputDevice(const std::vector<std::string>& labels, std::int32_t storedDevice,
+                                const std::string& storedName, std::uint32_t& device);
 
 class CMidiXmit {
  public:
@@ -26,6 +47,8 @@ class CMidiXmit {
   // 0 when no stream was open, otherwise the close result.
   int ReleasePort();
   void ReportError(MidiResult result, int location);
+  // The same box with a text of the program's own in place of the system's.
+  void ReportErrorText(const std::string& errorText, int location);
 
   bool IsOpen() const { return m_stream != nullptr; }
   bool ErrorReported() const { return m_errorReported != 0; }

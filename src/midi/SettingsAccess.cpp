@@ -12,4 +12,6 @@ SettingsReader* InstallSettingsReader(SettingsReader* reader) {
 
 std::int32_t CurrentMidiOutDevice() { return g_reader ? g_reader->MidiOutDevice() : 0; }
 
+std::string CurrentMidiOutDeviceName() { return g_reader ? g_reader->MidiOutDeviceName() : std::string(); }
+
 std::uint8_t CurrentTargetDeviceId() { return g_reader ? g_reader->TargetDeviceId() : 0; }

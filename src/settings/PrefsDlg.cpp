@@ -19,6 +19,9 @@ class PrefsSettingsReader final : public SettingsReader {
   std::int32_t MidiOutDevice() const override {
     return g_pPrefsDlg ? g_pPrefsDlg->m_nMidiOutDevice : 0;
   }
+  std::string MidiOutDeviceName() const override {
+    return g_pPrefsDlg ? g_pPrefsDlg->m_strMidiOutDeviceName : std::string();
+  }
   std::uint8_t TargetDeviceId() const override {
     return g_pPrefsDlg ? g_pPrefsDlg->m_nTargetDeviceId : 0;
   }
@@ -81,6 +84,7 @@ void CPrefsDlg::LoadSettings() {
   m_strBackground = m_pApp->ReadProfileString(kSettingsSection, "Background", "DarkRivets.bmp");
   m_nMidiInDevice = m_pApp->ReadProfileInt(kSettingsSection, "MIDI Input Device", 0);
   m_nMidiOutDevice = m_pApp->ReadProfileInt(kSettingsSection, "MIDI Output Device", 0);
+  m_strMidiOutDeviceName = m_pApp->ReadProfileString(kSettingsSection, "MIDI Output Device Name", "");
   m_nTargetDeviceId =
       static_cast<std::uint8_t>(m_pApp->ReadProfileInt(kSettingsSection, "TargetDeviceID", 0));
   m_strVersionFile = m_pApp->ReadProfileString(kSettingsSection, "VersionFile", kDefaultVersionFile);
@@ -97,6 +101,8 @@ void CPrefsDlg::SaveSettings() {
   m_pApp->StoreProfileInt(kSettingsSection, "TargetDeviceID", m_nTargetDeviceId);
   m_pApp->StoreProfileInt(kSettingsSection, "MIDI Input Device", m_nMidiInDevice);
   m_pApp->StoreProfileInt(kSettingsSection, "MIDI Output Device", m_nMidiOutDevice);
+  // Older versions read only the number; the name beside it is what this one goes by.
+  m_pApp->StoreProfileString(kSettingsSection, "MIDI Output Device Name", m_strMidiOutDeviceName);
   m_pApp->StoreProfileInt(kSettingsSection, "DisengageOnMinimize", m_bReleaseOnDeactivate);
 }
 

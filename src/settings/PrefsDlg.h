@@ -34,8 +34,8 @@ class CPrefsDlg {
 
   void LoadSettings();
   // Writes "Background" first; when that fails, tells the user "Could not write to
-  // registry." and writes nothing else. Otherwise writes the five integer settings,
-  // whose results are not checked.
+  // registry." and writes nothing else. Otherwise writes the five integer settings, and
+  // the output's name right after its number; those results are not checked.
   void SaveSettings();
   // The background bitmap's path, or null when there is none. Valid until the path
   // next changes.
@@ -88,6 +88,9 @@ class CPrefsDlg {
   std::string m_strVersionText;
   std::int32_t m_nMidiInDevice;         // "MIDI Input Device", -1: none
   std::int32_t m_nMidiOutDevice;        // "MIDI Output Device", -1: none (the virtual port)
+  // "MIDI Output Device Name": the output's label in the device list; when not empty it
+  // decides over m_nMidiOutDevice, whose place in the list may have changed.
+  std::string m_strMidiOutDeviceName;
   std::int32_t m_bReleaseOnDeactivate;  // "DisengageOnMinimize"; non-zero: set
   std::uint8_t m_nTargetDeviceId;       // "TargetDeviceID", 0..99 when entered here
   std::uint8_t m_nMidiChannel;          // "MIDI Channel", 1..16 when entered here
@@ -108,6 +111,6 @@ class CPrefsDlg {
 
 // The settings holder of the run; not owning. Set it with SetPrefsDlg.
 extern CPrefsDlg* g_pPrefsDlg;
-// Sets g_pPrefsDlg. While it is non-null, the MIDI side reads "MIDI Output Device" and
-// "TargetDeviceID" from its fields at the moment it uses them.
+// Sets g_pPrefsDlg. While it is non-null, the MIDI side reads "MIDI Output Device", its
+// name and "TargetDeviceID" from its fields at the moment it uses them.
 void SetPrefsDlg(CPrefsDlg* pPrefsDlg);

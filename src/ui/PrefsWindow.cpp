@@ -7,7 +7,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QPushButton>
+#include <QStandardItemModel>
+#include <algorithm>
 #include <array>
 #include <utility>
 #include <vector>
@@ -72,6 +75,98 @@ constexpr unsigned kDeviceIdRange = 0x00000063;  // 0 to 99
 // A bound for the device lists, should a transport keep answering.
 constexpr unsigned kMaxListedDevices = 4096;
 
+// The output list: the devices as they are now, a stored choice that is not connected,
+// and the virtual port. Each item carries the choice it stands for.
+constexpr char kVirtualPortItem[] = "Quillmark virtual port";
+constexpr char kNoOutputsItem[] = "No MIDI outputs found";
+constexpr char kNotConnectedSuffix[] = " (not connected)";
+enum OutputItemKind { kOutputDevice, kOutputNotConnected, kOutputVirtualPort, kOutputNone };
+constexpr int kOutputKindRole = Qt::UserRole;
+constexpr int kOutputNumberRole = Qt::UserRole + 1;
+constexpr int kOutputNameRole = Qt::UserRole + 2;
+
+// "MIDI Output Device" and "MIDI Output Device Name" as one choice.
+struct OutputChoice {
+  std::int32_t device;
+  std::string name;
+};
+
+void AddOutputItem(QComboBox* box, const std::string& text, OutputItemKind kind, const OutputChoice& choice) {
+  box->addItem(QString::fromLocal8Bit(text));
+  const int index = box->count() - 1;
+  box->setItemData(index, kind, kOutputKindRole);
+  box->setItemData(index, choice.device, kOutputNumberRole);
+  // Kept as bytes: the name goes back to the profile exactly as the transport gave it.
+  box->setItemData(index, QByteArray::fromStdString(choice.name), kOutputNameRole);
+}
+
+// Lists the outputs afresh. Each choice in keep whose name is not among them stays listed
+// as "<name> (not connected)", so that OK does not quietly trade it for another.
+void FillOutputList(QComboBox* box, const std::vector<OutputChoice>& keep) {
+  std::vector<std::string> labels;
+  if (MidiServices* services = StreamLibServices()) labels = OutDeviceLabels(*services);
+  if (labels.size() > kMaxListedDevices) labels.resize(kMaxListedDevices);
+  box->clear();
+  if (labels.empty()) {
+    AddOutputItem(box, kNoOutputsItem, kOutputNone, {0, {}});
+    if (auto* model = qobject_cast<QStandardItemModel*>(box->model())) model->item(0)->setEnabled(false);
+  }
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    AddOutputItem(box, labels[i], kOutputDevice, {static_cast<std::int32_t>(i), labels[i]});
+  }
+  std::vector<std::string> missing;
+  for (const OutputChoice& choice : keep) {
+    if (choice.name.empty() || std::find(labels.begin(), labels.end(), choice.name) != labels.end() ||
+        std::find(missing.begin(), missing.end(), choice.name) != missing.end()) {
+      continue;
+    }
+    missing.push_back(choice.name);
+    AddOutputItem(box, choice.name + kNotConnectedSuffix, kOutputNotConnected, choice);
+  }
+  AddOutputItem(box, kVirtualPortItem, kOutputVirtualPort, {-1, {}});
+}
+
+// The item that shows a choice: the one with its name when it has a name; else the
+// virtual port for -1, the device with its number, or the line that says there is none.
+// -1 when no item shows it (a number past the list).
+int OutputItemFor(const QComboBox* box, const OutputChoice& choice) {
+  for (int i = 0; i < box->count(); ++i) {
+    const int kind = box->itemData(i, kOutputKindRole).toInt();
+    const std::int32_t device = box->itemData(i, kOutputNumberRole).toInt();
+    if (!choice.name.empty()) {
+      if (kind != kOutputNone && box->itemData(i, kOutputNameRole).toByteArray().toStdString() == choice.name) {
+        return i;
+      }
+    } else if (choice.device == -1 ? kind == kOutputVirtualPort
+                                   : kind == kOutputNone || (kind == kOutputDevice && device == choice.device)) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+// The choice of the selected item; false when it stands for none, and what is stored stays.
+bool SelectedOutput(const QComboBox* box, OutputChoice& choice) {
+  const int index = box->currentIndex();
+  if (index < 0 || box->itemData(index, kOutputKindRole).toInt() == kOutputNone) return false;
+  choice = {box->itemData(index, kOutputNumberRole).toInt(),
+            box->itemData(index, kOutputNameRole).toByteArray().toStdString()};
+  return true;
+}
+
+// Whether a key press on a closed drop-down list opens it.
+bool OpensDropDown(const QKeyEvent& key) {
+  const bool alt = key.modifiers() & Qt::AltModifier;
+  switch (key.key()) {
+    case Qt::Key_F4: return key.modifiers() == Qt::NoModifier;
+    case Qt::Key_Space: return true;
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp: return alt;
+    default: return false;
+  }
+}
+
 FileOpenDialogFunction& InstalledFileOpenDialog() {
   static FileOpenDialogFunction installed;
   return installed;
@@ -133,9 +228,11 @@ long long DialogItemInt(const QString& text) {
 class PrefsWindow final : public QDialog {
  public:
   PrefsWindow(CPrefsDlg& prefs, QWidget* owner)
-      : QDialog(owner), m_controls(BuildDialog(this, kPrefsTemplate)) {
+      : QDialog(owner), m_prefs(prefs), m_controls(BuildDialog(this, kPrefsTemplate)) {
     setObjectName(QStringLiteral("preferences"));
     m_cbMidiOut.emplace(Find<QComboBox>(IDC_MIDI_OUT));
+    // Outputs come and go while the window is up: the list is taken afresh as it drops down.
+    m_cbMidiOut->Widget()->installEventFilter(this);
     m_cbMidiIn.emplace(Find<QComboBox>(IDC_MIDI_IN));
     m_cbBackground.emplace(Find<QComboBox>(IDC_BACKGROUND));
     m_spinChannel.emplace(Find<CUpDownCtrl>(IDC_SPIN_CHANNEL));
@@ -161,6 +258,27 @@ class PrefsWindow final : public QDialog {
   QWidget* Owner() { return this; }
   const std::vector<QWidget*>& Controls() const { return m_controls; }
 
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (m_cbMidiOut && watched == m_cbMidiOut->Widget() && m_cbMidiOut->Widget()->isEnabled()) {
+      const QEvent::Type type = event->type();
+      if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick ||
+          (type == QEvent::KeyPress && OpensDropDown(*static_cast<QKeyEvent*>(event)))) {
+        RefreshOutputs();
+      }
+    }
+    return QDialog::eventFilter(watched, event);
+  }
+
+  // Lists the outputs again, keeping the selected choice and the stored one.
+  void RefreshOutputs() {
+    QComboBox* box = m_cbMidiOut->Widget();
+    const OutputChoice stored{m_prefs.m_nMidiOutDevice, m_prefs.m_strMidiOutDeviceName};
+    OutputChoice shown = stored;
+    const bool selected = SelectedOutput(box, shown);
+    FillOutputList(box, {stored, shown});
+    box->setCurrentIndex(selected ? OutputItemFor(box, shown) : OutputItemFor(box, stored));
+  }
+
   bool m_bInExchange = false;
   std::optional<CComboBox> m_cbMidiOut;
   std::optional<CComboBox> m_cbMidiIn;
@@ -169,6 +287,7 @@ class PrefsWindow final : public QDialog {
   std::optional<CSpinButtonCtrl> m_spinDeviceId;
 
  private:
+  CPrefsDlg& m_prefs;
   std::vector<QWidget*> m_controls;
 };
 
@@ -234,10 +353,8 @@ bool CPrefsDlg::OnInitDialog() {
     for (unsigned device = 0; device < kMaxListedDevices && services->InDeviceName(device, name); ++device) {
       m_cbMidiIn->AddString(name);
     }
-    for (unsigned device = 0; device < kMaxListedDevices && services->OutDeviceName(device, name); ++device) {
-      m_cbMidiOut->AddString(name);
-    }
   }
+  FillOutputList(m_cbMidiOut->Widget(), {{m_nMidiOutDevice, m_strMidiOutDeviceName}});
 
   m_spinChannel->SetRangePacked(kChannelRange);
   m_spinDeviceId->SetRangePacked(kDeviceIdRange);
@@ -290,6 +407,19 @@ void ExchangeSelection(CComboBox& list, std::int32_t& index, bool bSave) {
   }
 }
 
+// The output's number and name together. A save with no choice selected (a stored number
+// past the list, or no outputs at all) keeps both as they are.
+void ExchangeOutput(QComboBox* box, std::int32_t& device, std::string& name, bool bSave) {
+  if (!bSave) {
+    box->setCurrentIndex(OutputItemFor(box, {device, name}));
+    return;
+  }
+  OutputChoice choice;
+  if (!SelectedOutput(box, choice)) return;
+  device = choice.device;
+  name = choice.name;
+}
+
 }  // namespace
 
 bool CPrefsDlg::DoDataExchange(bool bSaveAndValidate) {
@@ -303,7 +433,7 @@ bool CPrefsDlg::DoDataExchange(bool bSaveAndValidate) {
     m_cbBackground->SetWindowText(m_strBackground);
   }
   ExchangeSelection(*window.m_cbMidiIn, m_nMidiInDevice, bSaveAndValidate);
-  ExchangeSelection(*window.m_cbMidiOut, m_nMidiOutDevice, bSaveAndValidate);
+  ExchangeOutput(window.m_cbMidiOut->Widget(), m_nMidiOutDevice, m_strMidiOutDeviceName, bSaveAndValidate);
   if (!ExchangeByte(window, IDC_MIDI_CHANNEL, m_nMidiChannel, bSaveAndValidate, 1, 16)) return false;
   if (!ExchangeByte(window, IDC_DEVICE_ID, m_nTargetDeviceId, bSaveAndValidate, 0, 99)) return false;
 

@@ -73,6 +73,27 @@ TEST_F(CompositeMidiServicesTest, NumbersRunOverTheFirstBackendThenTheNext) {
   EXPECT_EQ(name, "jack B:in");
 }
 
+TEST(CompositeMidiServicesLabelTest, TheSamePortThroughTwoTransportsGetsTwoLabels) {
+  // PipeWire offers one interface both on the sequencer and on its JACK server.
+  CompositeMidiServices composite;
+  for (const char* transport : {"ALSA", "JACK"}) {
+    auto backend = std::make_unique<FakeMidiServices>();
+    backend->outNames = {"USB MIDI Interface:0"};
+    composite.Add(std::move(backend), {}, transport);
+  }
+  auto untold = std::make_unique<FakeMidiServices>();
+  untold->outNames = {"midi-monitor:input"};
+  composite.Add(std::move(untold));
+  EXPECT_EQ(OutDeviceLabels(composite), (std::vector<std::string>{"USB MIDI Interface:0 (ALSA)",
+                                                                  "USB MIDI Interface:0 (JACK)",
+                                                                  "midi-monitor:input"}));
+  EXPECT_EQ(OutDeviceNames(composite), (std::vector<std::string>{"USB MIDI Interface:0", "USB MIDI Interface:0",
+                                                                 "midi-monitor:input"}))
+      << "the names stay the transports' own";
+  std::string label;
+  EXPECT_FALSE(composite.OutDeviceLabel(3, label));
+}
+
 TEST_F(CompositeMidiServicesTest, OpenGoesToTheBackendOfTheNumberWithItsOwnNumber) {
   const std::vector<std::tuple<std::uint32_t, FakeMidiServices**, std::uint32_t>> cases = {
       {0, &alsa, 0}, {1, &alsa, 1}, {2, &jack, 0}};

@@ -174,6 +174,7 @@ class SendToDeviceTest : public ::testing::Test {
     environment.services = &fake;
     environment.storedDevice = [this] { return storedDevice; };
     environment.storedDeviceId = [this] { return storedId; };
+    environment.storedDeviceName = [this] { return storedName; };
     environment.completionBound = bound;
     const int status = RunSendCommand(args, out, err, environment);
     return {status, out.str(), err.str()};
@@ -182,13 +183,55 @@ class SendToDeviceTest : public ::testing::Test {
   FakeMidiServices fake;
   std::int32_t storedDevice = 0;
   std::int32_t storedId = 5;
+  std::string storedName;
   std::chrono::milliseconds bound{5000};
 };
 
-TEST_F(SendToDeviceTest, ListNumbersTheOutputDevices) {
-  const Outcome run = Run({"--list"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "0\tFake Out A\n1\tFake Out B\n");
+TEST_F(SendToDeviceTest, ListNumbersTheOutputsAndMarksTheStoredOneAndTheVirtualPort) {
+  struct Case {
+    std::vector<std::string> outputs;
+    std::int32_t device;
+    std::string name;
+    std::string out;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"Fake Out A", "Fake Out B"}, 0, "", "0\tFake Out A\t(stored)\n1\tFake Out B\n-1\tQuillmark virtual port\n", ""},
+      {{"Fake Out A", "Fake Out B"}, 0, "Fake Out B",
+       "0\tFake Out A\n1\tFake Out B\t(stored)\n-1\tQuillmark virtual port\n", ""},
+      {{"Fake Out A"}, 0, "gone:in (JACK)",
+       "0\tFake Out A\n-\tgone:in (JACK) (not connected)\t(stored)\n-1\tQuillmark virtual port\n", ""},
+      {{"Fake Out A"}, -1, "", "0\tFake Out A\n-1\tQuillmark virtual port\t(stored)\n", ""},
+      {{}, 0, "", "-1\tQuillmark virtual port\n", "quillmark-send: no MIDI outputs found\n"},
+  };
+  for (const Case& c : cases) {
+    fake.outNames = c.outputs;
+    storedDevice = c.device;
+    storedName = c.name;
+    const Outcome run = Run({"--list"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+  }
+}
+
+TEST_F(SendToDeviceTest, TheStoredNameIsFollowedAndAMissingOneSendsNothing) {
+  fake.outNames = {"other:in (JACK)", "Fake Out A", "Fake Out B"};
+  storedDevice = 1;
+  storedName = "Fake Out B";
+  Outcome run = Run({"ent"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(fake.LastOpenedDevice(), 2u);
+  ASSERT_EQ(fake.LongMessages().size(), 1u);
+
+  const std::size_t calls = fake.Calls().size();
+  storedName = "USB MIDI Interface:0 (ALSA)";
+  run = Run({"ent"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "quillmark-send: The MIDI output \"USB MIDI Interface:0 (ALSA)\" is not connected. Connect "
+            "it, or choose another output in File, Preferences.\n");
+  EXPECT_EQ(fake.Calls().size(), calls) << "nothing opened, nothing sent";
 }
 
 TEST_F(SendToDeviceTest, AListThatCannotBeWrittenFails) {

@@ -70,6 +70,61 @@ TEST_F(MidiXmitTest, OpenFailuresShowTheDeviceErrorBoxThenBeep) {
   EXPECT_TRUE(fake.LongMessages().empty());
 }
 
+TEST_F(MidiXmitTest, AStoredNameIsLookedUpInTheListOfTheMomentAndAMissingOneSendsNothing) {
+  const std::string notConnected =
+      "The MIDI output \"USB MIDI Interface:0 (ALSA)\" is not connected. Connect it, or choose "
+      "another output in File, Preferences.";
+  const std::string noOutput =
+      "No MIDI output was found. Start JACK or PipeWire, or connect a MIDI interface, then choose "
+      "it in File, Preferences.";
+  struct Case {
+    const char* what;
+    std::vector<std::string> outputs;
+    std::int32_t device;
+    std::string name;
+    std::int32_t opened;  // -2: nothing opened
+    std::string error;    // the box's error text, empty for none
+  };
+  const Case cases[] = {
+      {"the name decides over the number", {"Fake Out A", "Fake Out B"}, 0, "Fake Out B", 1, ""},
+      {"another port came first", {"other:in (JACK)", "Fake Out A", "Fake Out B"}, 1, "Fake Out B", 2, ""},
+      {"only an exact match counts", {"USB MIDI Interface:0 (JACK)", "USB MIDI Interface:0"}, 0,
+       "USB MIDI Interface:0 (ALSA)", -2, notConnected},
+      {"no name: the number", {"Fake Out A", "Fake Out B"}, 1, "", 1, ""},
+      {"no name, no outputs", {}, 0, "", -2, noOutput},
+      {"a name, no outputs", {}, 0, "USB MIDI Interface:0 (ALSA)", -2, noOutput},
+      {"the virtual port needs no output", {}, -1, "", -1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    port.ReleasePort();
+    const std::size_t boxesBefore = seams.Boxes().size();
+    const std::size_t beepsBefore = seams.Beeps().size();
+    const std::size_t sentBefore = fake.LongMessages().size();
+    const std::size_t callsBefore = fake.Calls().size();
+    fake.outNames = c.outputs;
+    settings.midiOutDevice = c.device;
+    settings.midiOutDeviceName = c.name;
+    EXPECT_EQ(SendMessage(), c.error.empty() ? 1 : 0);
+    ui.Pump();
+    if (c.error.empty()) {
+      EXPECT_EQ(seams.Boxes().size(), boxesBefore);
+      EXPECT_EQ(fake.LastOpenedDevice(), static_cast<std::uint32_t>(c.opened));
+      EXPECT_EQ(fake.LongMessages().size(), sentBefore + 1);
+      continue;
+    }
+    ASSERT_EQ(seams.Boxes().size(), boxesBefore + 1);
+    EXPECT_EQ(seams.Boxes().back().text, OpenErrorText(c.error, 45));
+    EXPECT_EQ(seams.Boxes().back().caption, "MIDI Device Error");
+    EXPECT_EQ(seams.Beeps().size(), beepsBefore + 1);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(fake.LongMessages().size(), sentBefore);
+    for (std::size_t i = callsBefore; i < fake.Calls().size(); ++i) {
+      EXPECT_EQ(fake.Calls()[i].rfind("Open", 0), std::string::npos) << fake.Calls()[i];
+    }
+  }
+}
+
 TEST_F(MidiXmitTest, AfterAReportedErrorEverySendBeepsOnceAndStillTransmits) {
   settings.midiOutDevice = 5;
   EXPECT_EQ(SendMessage(), 0);

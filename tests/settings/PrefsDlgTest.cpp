@@ -53,9 +53,10 @@ class PrefsDlgTest : public ProfileFixture {
   RecordingSeams seams;
 };
 
-const std::vector<std::string> kSixWrittenValues = {"Background",         "DisengageOnMinimize",
-                                                    "MIDI Channel",       "MIDI Input Device",
-                                                    "MIDI Output Device", "TargetDeviceID"};
+const std::vector<std::string> kWrittenValues = {"Background",         "DisengageOnMinimize",
+                                                 "MIDI Channel",       "MIDI Input Device",
+                                                 "MIDI Output Device", "MIDI Output Device Name",
+                                                 "TargetDeviceID"};
 
 std::vector<std::string> Sorted(const QStringList& list) {
   std::vector<std::string> result;
@@ -64,7 +65,7 @@ std::vector<std::string> Sorted(const QStringList& list) {
   return result;
 }
 
-TEST_F(PrefsDlgTest, AnEmptyProfileIsAFirstRunWithTheDefaultsAndIsSavedAsSixValues) {
+TEST_F(PrefsDlgTest, AnEmptyProfileIsAFirstRunWithTheDefaultsAndIsSavedAsSevenValues) {
   {
     CPrefsDlg prefs;
     EXPECT_EQ(prefs.m_pApp, &CurrentProfileStore());
@@ -79,8 +80,9 @@ TEST_F(PrefsDlgTest, AnEmptyProfileIsAFirstRunWithTheDefaultsAndIsSavedAsSixValu
     EXPECT_EQ(prefs.m_strVersionFile, "/~vorlik_/h3/ver_qmk.txt");
     EXPECT_EQ(prefs.m_strHostname, kDefaultHostname);
   }
-  EXPECT_EQ(Sorted(Entries("Settings")), kSixWrittenValues);
+  EXPECT_EQ(Sorted(Entries("Settings")), kWrittenValues);
   EXPECT_EQ(Stored("Settings", "Background").toString(), "DarkRivets.bmp");
+  EXPECT_EQ(Stored("Settings", "MIDI Output Device Name").toString(), "") << "no name: the number counts";
   EXPECT_EQ(Stored("Settings", "MIDI Channel").toString(), "1");
   EXPECT_EQ(Stored("Settings", "DisengageOnMinimize").toString(), "1");
   EXPECT_TRUE(seams.Boxes().empty());
@@ -127,6 +129,8 @@ TEST_F(PrefsDlgTest, StoredValuesAreLoadedByTheirRules) {
       {"MIDI Output Device", "-1", [](const CPrefsDlg& p) { EXPECT_EQ(p.m_nMidiOutDevice, -1); }},
       {"MIDI Output Device", "4294967295",
        [](const CPrefsDlg& p) { EXPECT_EQ(p.m_nMidiOutDevice, -1); }},
+      {"MIDI Output Device Name", "midi-monitor:input (JACK)",
+       [](const CPrefsDlg& p) { EXPECT_EQ(p.m_strMidiOutDeviceName, "midi-monitor:input (JACK)"); }},
       {"MIDI Input Device", "7", [](const CPrefsDlg& p) { EXPECT_EQ(p.m_nMidiInDevice, 7); }},
       {"DisengageOnMinimize", "0",
        [](const CPrefsDlg& p) { EXPECT_EQ(p.m_bReleaseOnDeactivate, 0); }},
@@ -167,7 +171,7 @@ TEST_F(PrefsDlgTest, HandEnteredAddressesAreNeverWrittenBack) {
   EXPECT_FALSE(Stored("Settings", "DownloadURL").isValid());
 }
 
-TEST_F(PrefsDlgTest, SaveWritesTheBackgroundFirstThenTheFiveIntegersInOrder) {
+TEST_F(PrefsDlgTest, SaveWritesTheBackgroundFirstThenTheIntegersInOrderWithTheOutputsName) {
   RecordingStore recorder;
   CPrefsDlg prefs;
   prefs.m_strBackground = "";
@@ -175,13 +179,15 @@ TEST_F(PrefsDlgTest, SaveWritesTheBackgroundFirstThenTheFiveIntegersInOrder) {
   prefs.m_nTargetDeviceId = 200;
   prefs.m_nMidiInDevice = -1;
   prefs.m_nMidiOutDevice = 3;
+  prefs.m_strMidiOutDeviceName = "midi-monitor:input (JACK)";
   prefs.m_bReleaseOnDeactivate = 0;
   recorder.writes.clear();
   prefs.SaveSettings();
   const std::vector<std::string> expected = {
       "Settings/Background=",          "Settings/MIDI Channel=255",
       "Settings/TargetDeviceID=200",   "Settings/MIDI Input Device=-1",
-      "Settings/MIDI Output Device=3", "Settings/DisengageOnMinimize=0"};
+      "Settings/MIDI Output Device=3", "Settings/MIDI Output Device Name=midi-monitor:input (JACK)",
+      "Settings/DisengageOnMinimize=0"};
   EXPECT_EQ(recorder.writes, expected);
   EXPECT_EQ(Stored("Settings", "Background").toString(), "");
   EXPECT_TRUE(seams.Boxes().empty());
@@ -288,6 +294,12 @@ TEST_F(PrefsWiringTest, TheHolderFeedsTheTransmitPortAndTheRemoteKeyMessage) {
   port.ReleasePort();
   EXPECT_EQ(CRemoteKeyMsg().Data()[3], 0x05);
   EXPECT_EQ(fake.LastOpenedDevice(), 0u);
+
+  // A stored name decides over the number.
+  prefs.m_strMidiOutDeviceName = "Fake Out B";
+  port.ReleasePort();
+  EXPECT_EQ(CRemoteKeyMsg().SendResult(), 1);
+  EXPECT_EQ(fake.LastOpenedDevice(), 1u);
 
   SetPrefsDlg(nullptr);
   EXPECT_EQ(CurrentTargetDeviceId(), 0);

@@ -9,9 +9,11 @@ class TestSettings final : public SettingsReader {
   TestSettings() : m_previous(InstallSettingsReader(this)) {}
   ~TestSettings() override { InstallSettingsReader(m_previous); }
   std::int32_t MidiOutDevice() const override { return midiOutDevice; }
+  std::string MidiOutDeviceName() const override { return midiOutDeviceName; }
   std::uint8_t TargetDeviceId() const override { return targetDeviceId; }
 
   std::int32_t midiOutDevice = 0;
+  std::string midiOutDeviceName;
   std::uint8_t targetDeviceId = 0;
 
  private:

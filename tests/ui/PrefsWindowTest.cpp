@@ -10,6 +10,7 @@
 #include <QtTest/QTest>
 
 #include "PrefsFixture.h"
+#include "midi/MidiXmit.h"
 #include "settings/BuildConfig.h"
 #include "ui/UpDownCtrl.h"
 
@@ -75,8 +76,9 @@ TEST_F(PrefsTest, EmptyProfileOpensCentredWithTheTemplateTheDevicesAndTheDefault
     }
     EXPECT_EQ(order, (std::vector<int>{1005, 1006, 1004, 1007, 1017, 1019, QM_IDOK, QM_IDCANCEL}));
 
-    // List position is the device number.
-    EXPECT_EQ(Items(Control<QComboBox>(window, 1004)), QStringList({"Fake Out A", "Fake Out B"}));
+    // List position is the device number; the virtual port comes last.
+    EXPECT_EQ(Items(Control<QComboBox>(window, 1004)),
+              QStringList({"Fake Out A", "Fake Out B", "Quillmark virtual port"}));
     EXPECT_EQ(Items(Control<QComboBox>(window, 1003)), QStringList({"Fake In A"}));
     EXPECT_EQ(Control<QComboBox>(window, 1004)->currentIndex(), 0);
     EXPECT_EQ(Control<QComboBox>(window, 1003)->currentIndex(), 0);
@@ -259,19 +261,93 @@ TEST_F(PrefsTest, LoadedValuesAreNotClampedAndOutOfRangeOnesOnlyCancel) {
   }
 }
 
-TEST_F(PrefsTest, DevicesOutsideTheListShowNoSelectionAndStoreMinusOne) {
-  StoreInt("MIDI Output Device", 5);
+TEST_F(PrefsTest, AnInputOutsideTheListShowsNoSelectionAndStoresMinusOne) {
   StoreInt("MIDI Input Device", -1);
   fake.inNames.clear();
   EXPECT_EQ(RunPrefs([&](QDialog& window) {
-              EXPECT_EQ(Control<QComboBox>(window, 1004)->currentIndex(), -1);
               EXPECT_EQ(Control<QComboBox>(window, 1003)->count(), 0);
               Control<QComboBox>(window, 1017)->setEditText("");
               ClickOk(window);
             }),
             QM_IDOK);
-  EXPECT_EQ(StoredInt("MIDI Output Device"), -1);
   EXPECT_EQ(StoredInt("MIDI Input Device"), -1);
+}
+
+TEST_F(PrefsTest, TheOutputListNamesTransportsOffersTheVirtualPortAndKeepsWhatIsNotThere) {
+  const QString virtualPort = "Quillmark virtual port";
+  struct Case {
+    const char* what;
+    std::vector<std::string> outputs;
+    std::int32_t device;
+    std::string name;
+    QStringList items;
+    int shown;        // the selected item, -1 for none
+    int pick;         // the item the user picks, -1: leaves it
+    std::int32_t storedDevice;
+    std::string storedName;
+  };
+  const std::vector<Case> cases = {
+      {"an older profile gains the name",
+       {"midi-monitor:input (JACK)", "USB MIDI Interface:0 (ALSA)"}, 1, "",
+       {"midi-monitor:input (JACK)", "USB MIDI Interface:0 (ALSA)", virtualPort}, 1, -1,
+       1, "USB MIDI Interface:0 (ALSA)"},
+      {"the name is found where the list now has it",
+       {"other:in (JACK)", "midi-monitor:input (JACK)"}, 0, "midi-monitor:input (JACK)",
+       {"other:in (JACK)", "midi-monitor:input (JACK)", virtualPort}, 1, -1, 1, "midi-monitor:input (JACK)"},
+      {"a stored output that is gone stays chosen",
+       {"midi-monitor:input (JACK)"}, 1, "USB MIDI Interface:0 (ALSA)",
+       {"midi-monitor:input (JACK)", "USB MIDI Interface:0 (ALSA) (not connected)", virtualPort}, 1, -1,
+       1, "USB MIDI Interface:0 (ALSA)"},
+      {"no outputs at all", {}, 0, "", {"No MIDI outputs found", virtualPort}, 0, -1, 0, ""},
+      {"a number past the list is kept", {"Fake Out A"}, 5, "", {"Fake Out A", virtualPort}, -1, -1, 5, ""},
+      {"the virtual port", {"Fake Out A"}, 0, "Fake Out A", {"Fake Out A", virtualPort}, 0, 1, -1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetPrefsDlg(nullptr);
+    prefs.reset();  // saves what the last case chose; this one starts from its own profile
+    StoreInt("MIDI Output Device", c.device);
+    Store(kSettingsSection, "MIDI Output Device Name", c.name);
+    fake.outNames = c.outputs;
+    EXPECT_EQ(RunPrefs([&](QDialog& window) {
+                auto* box = Control<QComboBox>(window, 1004);
+                EXPECT_EQ(Items(box), c.items);
+                EXPECT_EQ(box->currentIndex(), c.shown);
+                if (c.pick >= 0) box->setCurrentIndex(c.pick);
+                Control<QComboBox>(window, 1017)->setEditText("");
+                ClickOk(window);
+              }),
+              QM_IDOK);
+    EXPECT_EQ(StoredInt("MIDI Output Device"), c.storedDevice);
+    EXPECT_EQ(Stored(kSettingsSection, "MIDI Output Device Name"), c.storedName);
+  }
+  // The last choice, the virtual port, is what the transmit port opens.
+  CMidiXmit port;
+  const unsigned char nothing = 0;
+  EXPECT_EQ(port.Send(0, &nothing), 1);
+  EXPECT_EQ(fake.LastOpenedDevice(), QM_MIDI_MAPPER);
+  port.ReleasePort();
+}
+
+TEST_F(PrefsTest, TheOutputListIsTakenAfreshWhenItDropsDown) {
+  Store(kSettingsSection, "MIDI Output Device Name", "Fake Out B");
+  EXPECT_EQ(RunPrefs([&](QDialog& window) {
+              auto* box = Control<QComboBox>(window, 1004);
+              box->setCurrentIndex(0);  // the user's choice so far: Fake Out A
+              fake.outNames = {"new:in (JACK)", "Fake Out A"};
+              QTest::mouseClick(box, Qt::LeftButton);
+              box->hidePopup();
+              EXPECT_EQ(Items(box), QStringList({"new:in (JACK)", "Fake Out A", "Fake Out B (not connected)",
+                                                 "Quillmark virtual port"}));
+              EXPECT_EQ(box->currentText(), "Fake Out A");
+              fake.outNames.clear();
+              QTest::keyClick(box, Qt::Key_F4);
+              box->hidePopup();
+              EXPECT_EQ(Items(box), QStringList({"No MIDI outputs found", "Fake Out B (not connected)",
+                                                 "Fake Out A (not connected)", "Quillmark virtual port"}));
+              EXPECT_EQ(box->currentText(), "Fake Out A (not connected)");
+            }),
+            QM_IDCANCEL);
 }
 
 TEST_F(PrefsTest, EmptyBackgroundIsAcceptedAndLeavesAGapInTheRecentList) {

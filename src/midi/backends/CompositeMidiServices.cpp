@@ -22,8 +22,8 @@ CompositeDevice* AsComposite(HMidiOut device) { return static_cast<CompositeDevi
 }  // namespace
 
 void CompositeMidiServices::Add(std::unique_ptr<MidiServices> backend,
-                                std::function<bool()> virtualPortAvailable) {
-  m_backends.push_back({std::move(backend), std::move(virtualPortAvailable), 0, 0});
+                                std::function<bool()> virtualPortAvailable, std::string transport) {
+  m_backends.push_back({std::move(backend), std::move(virtualPortAvailable), std::move(transport), 0, 0});
   m_countedOut = m_countedIn = false;
 }
 
@@ -65,6 +65,14 @@ bool CompositeMidiServices::OutDeviceName(unsigned device, std::string& name) {
   unsigned local = 0;
   Backend* backend = Locate(device, true, local);
   return backend && backend->services->OutDeviceName(local, name);
+}
+
+bool CompositeMidiServices::OutDeviceLabel(unsigned device, std::string& label) {
+  unsigned local = 0;
+  Backend* backend = Locate(device, true, local);
+  if (!backend || !backend->services->OutDeviceLabel(local, label)) return false;
+  if (!backend->transport.empty()) label += " (" + backend->transport + ")";
+  return true;
 }
 
 bool CompositeMidiServices::InDeviceName(unsigned device, std::string& name) {

@@ -14,13 +14,18 @@
 class CompositeMidiServices final : public MidiServices {
  public:
   // virtualPortAvailable: whether this backend can open QM_MIDI_MAPPER right now; null means
-  // always.
-  void Add(std::unique_ptr<MidiServices> backend, std::function<bool()> virtualPortAvailable = {});
+  // always. transport: how the user knows the backend ("JACK", "ALSA"); it follows each of
+  // its devices' names in their labels.
+  void Add(std::unique_ptr<MidiServices> backend, std::function<bool()> virtualPortAvailable = {},
+           std::string transport = {});
 
   // A fresh look at every backend.
   unsigned OutDeviceCount() override;
   // Numbers as of the last count (one is taken first if there was none).
   bool OutDeviceName(unsigned device, std::string& name) override;
+  // "<name> (<transport>)": the same port reached through two transports (as PipeWire
+  // offers it) gets two labels.
+  bool OutDeviceLabel(unsigned device, std::string& label) override;
   unsigned InDeviceCount() override;
   bool InDeviceName(unsigned device, std::string& name) override;
 
@@ -39,6 +44,7 @@ class CompositeMidiServices final : public MidiServices {
   struct Backend {
     std::unique_ptr<MidiServices> services;
     std::function<bool()> virtualPortAvailable;
+    std::string transport;
     unsigned outCount = 0;
     unsigned inCount = 0;
   };

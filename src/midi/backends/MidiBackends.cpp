@@ -19,8 +19,8 @@ std::unique_ptr<MidiServices> CreateMidiServices() {
 #if defined(__linux__)
   auto alsa = std::make_unique<AlsaMidiServices>();
   AlsaMidiServices* alsaServices = alsa.get();
-  composite->Add(std::move(alsa), [alsaServices] { return alsaServices->HasSequencer(); });
-  composite->Add(std::make_unique<JackMidiServices>());
+  composite->Add(std::move(alsa), [alsaServices] { return alsaServices->HasSequencer(); }, "ALSA");
+  composite->Add(std::make_unique<JackMidiServices>(), {}, "JACK");
 #endif
   return composite;
 }
