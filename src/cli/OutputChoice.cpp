@@ -21,10 +21,11 @@ StoredOutput ReadStoredOutput(const SendEnvironment& environment) {
           profile.ReadProfileString(kSettingsSection, "MIDI Output Device Name", "")};
 }
 
-bool ResolveStoredOutput(const std::vector<std::string>& labels, const StoredOutput& stored,
-                         std::int32_t& device, std::string& error) {
+bool ResolveStoredOutput(MidiServices& services, const std::vector<std::string>& labels,
+                         const StoredOutput& stored, std::int32_t& device, std::string& error) {
   std::uint32_t found = 0;
-  switch (LookUpOutputDevice(labels, stored.device, stored.name, found)) {
+  const std::string noOutputs = services.NoOutputsText();
+  switch (LookUpOutputDevice(labels, stored.device, stored.name, !noOutputs.empty(), found)) {
     case OutputLookup::Found:
       device = static_cast<std::int32_t>(found);
       return true;
@@ -32,14 +33,14 @@ bool ResolveStoredOutput(const std::vector<std::string>& labels, const StoredOut
       error = OutputNotConnectedText(stored.name);
       return false;
     case OutputLookup::NoOutputs:
-      error = kNoMidiOutputText;
+      error = noOutputs;
       return false;
   }
   return false;
 }
 
-void ListOutputs(std::ostream& out, std::ostream& err, const std::vector<std::string>& labels,
-                 const StoredOutput& stored) {
+void ListOutputs(MidiServices& services, std::ostream& out, std::ostream& err,
+                 const std::vector<std::string>& labels, const StoredOutput& stored) {
   if (labels.empty()) err << "quillmark-send: no MIDI outputs found\n";
   const bool byName = !stored.name.empty();
   for (std::size_t i = 0; i < labels.size(); ++i) {
@@ -49,5 +50,8 @@ void ListOutputs(std::ostream& out, std::ostream& err, const std::vector<std::st
   if (byName && std::find(labels.begin(), labels.end(), stored.name) == labels.end()) {
     out << "-\t" << stored.name << " (not connected)" << kStoredMark << '\n';
   }
-  out << "-1\tQuillmark virtual port" << (!byName && stored.device == -1 ? kStoredMark : "") << '\n';
+  const std::string virtualPort = services.VirtualOutputLabel();
+  if (!virtualPort.empty()) {
+    out << "-1\t" << virtualPort << (!byName && stored.device == -1 ? kStoredMark : "") << '\n';
+  }
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+class MidiServices;
 struct SendEnvironment;
 
 // "MIDI Output Device" and "MIDI Output Device Name".
@@ -20,12 +21,14 @@ StoredOutput ReadStoredOutput(const SendEnvironment& environment);
 
 // The device number the stored choice means in the current output list (labels): the
 // stored name wherever it now is, else the stored number. False with the text for the
-// user when the named output is not connected or there is no output at all.
-bool ResolveStoredOutput(const std::vector<std::string>& labels, const StoredOutput& stored,
-                         std::int32_t& device, std::string& error);
+// user when the named output is not connected or there is no output at all (where the
+// services have a text for that).
+bool ResolveStoredOutput(MidiServices& services, const std::vector<std::string>& labels,
+                         const StoredOutput& stored, std::int32_t& device, std::string& error);
 
 // --list: "<number>\t<label>" for each output, "-\t<name> (not connected)" for a stored
-// output that is not there, and "-1\tQuillmark virtual port"; the stored choice has a
-// third column "(stored)". Without any output, "no MIDI outputs found" goes to err.
-void ListOutputs(std::ostream& out, std::ostream& err, const std::vector<std::string>& labels,
-                 const StoredOutput& stored);
+// output that is not there, and "-1\tQuillmark virtual port" where the services have a
+// virtual port; the stored choice has a third column "(stored)". Without any output, "no
+// MIDI outputs found" goes to err.
+void ListOutputs(MidiServices& services, std::ostream& out, std::ostream& err,
+                 const std::vector<std::string>& labels, const StoredOutput& stored);

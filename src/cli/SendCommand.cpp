@@ -105,6 +105,8 @@ class CompletionTracker final : public MidiServices {
   bool OutDeviceLabel(unsigned device, std::string& label) override {
     return m_inner.OutDeviceLabel(device, label);
   }
+  std::string VirtualOutputLabel() override { return m_inner.VirtualOutputLabel(); }
+  std::string NoOutputsText() override { return m_inner.NoOutputsText(); }
   unsigned InDeviceCount() override { return m_inner.InDeviceCount(); }
   bool InDeviceName(unsigned device, std::string& name) override {
     return m_inner.InDeviceName(device, name);
@@ -571,7 +573,7 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
   }
   const std::vector<std::string> names = OutDeviceLabels(*services);
   if (options.list) {
-    ListOutputs(out, err, names, ReadStoredOutput(environment));
+    ListOutputs(*services, out, err, names, ReadStoredOutput(environment));
     return FinishOutput(out, err, kSendExitOk);
   }
   std::int32_t device = 0;
@@ -581,7 +583,7 @@ int RunSendCommand(const std::vector<std::string>& args, std::ostream& out, std:
       return kSendExitUsage;
     }
   } else {
-    if (!ResolveStoredOutput(names, ReadStoredOutput(environment), device, error)) {
+    if (!ResolveStoredOutput(*services, names, ReadStoredOutput(environment), device, error)) {
       err << "quillmark-send: " << error << '\n';
       return kSendExitFailed;
     }

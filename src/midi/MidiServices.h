@@ -99,6 +99,15 @@ class MidiServices {
   // several transports may serve the same port, the name followed by its transport, for
   // example "midi-monitor:input (JACK)"; otherwise the name. Numbers as for OutDeviceName.
   virtual bool OutDeviceLabel(unsigned device, std::string& label) { return OutDeviceName(device, label); }
+  // Device -1 as a list shows it: a virtual output port of ours where the transports make
+  // one; empty where -1 is the system's own default output (the Windows MIDI mapper).
+  virtual std::string VirtualOutputLabel() { return "Quillmark virtual port"; }
+  // The device-error text for a key pressed while there is no output at all; empty where
+  // the system's own error for the stored number already says so.
+  virtual std::string NoOutputsText() {
+    return "No MIDI output was found. Start JACK or PipeWire, or connect a MIDI interface, then "
+           "choose it in File, Preferences.";
+  }
   virtual unsigned InDeviceCount() = 0;
   virtual bool InDeviceName(unsigned device, std::string& name) = 0;
 

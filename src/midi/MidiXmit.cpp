@@ -15,12 +15,13 @@ std::string OutputNotConnectedText(const std::string& name) {
 }
 
 OutputLookup LookUpOutputDevice(const std::vector<std::string>& labels, std::int32_t storedDevice,
-                                const std::string& storedName, std::uint32_t& device) {
+                                const std::string& storedName, bool reportNoOutputs,
+                                std::uint32_t& device) {
   if (storedName.empty() && storedDevice == -1) {
     device = QM_MIDI_MAPPER;
     return OutputLookup::Found;
   }
-  if (labels.empty()) return OutputLookup::NoOutputs;
+  if (reportNoOutputs && labels.empty()) return OutputLookup::NoOutputs;
   if (storedName.empty()) {
     device = static_cast<std::uint32_t>(storedDevice);
     return OutputLookup::Found;
@@ -45,14 +46,16 @@ void CMidiXmit::OpenPort() {
   // up in the list as it is now.
   if (MidiServices* services = StreamLibServices()) {
     const std::string name = CurrentMidiOutDeviceName();
-    switch (LookUpOutputDevice(OutDeviceLabels(*services), CurrentMidiOutDevice(), name, device)) {
+    const std::string noOutputs = services->NoOutputsText();
+    switch (LookUpOutputDevice(OutDeviceLabels(*services), CurrentMidiOutDevice(), name,
+                               !noOutputs.empty(), device)) {
       case OutputLookup::Found:
         break;
       case OutputLookup::NotConnected:
         ReportErrorText(OutputNotConnectedText(name), kOpenErrorLocation);
         return;
       case OutputLookup::NoOutputs:
-        ReportErrorText(kNoMidiOutputText, kOpenErrorLocation);
+        ReportErrorText(noOutputs, kOpenErrorLocation);
         return;
     }
   }

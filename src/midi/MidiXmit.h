@@ -11,10 +11,8 @@
 
 struct OutputStream;
 
-// The device-error texts for a chosen output that cannot be found.
-inline constexpr char kNoMidiOutputText[] =
-    "No MIDI output was found. Start JACK or PipeWire, or connect a MIDI interface, then choose "
-    "it in File, Preferences.";
+// The device-error text for a stored output that cannot be found (the one for no output at
+// all comes from the services):
 // "The MIDI output "<name>" is not connected. Connect it, or choose another output in File,
 // Preferences."
 std::string OutputNotConnectedText(const std::string& name);
@@ -24,10 +22,12 @@ enum class OutputLookup { Found, NotConnected, NoOutputs };
 // OutDeviceLabels gives them). A stored name counts when there is one and must match a
 // label exactly, wherever the list now puts it. Without a name the stored number counts
 // as it stands: -1 is the virtual port, and a number past the list is left for the open
-// to refuse. An empty list means NoOutputs for anything but the virtual port. device is
-// set only for Found.
+// to refuse. With reportNoOutputs, an empty list means NoOutputs for anything but the
+// virtual port; without it, an empty list is searched like any other. device is set only
+// for Found.
 OutputLookup LookUpOutputDevice(const std::vector<std::string>& labels, std::int32_t storedDevice,
-                                const std::string& storedName, std::uint32_t& device);
+                                const std::string& storedName, bool reportNoOutputs,
+                                std::uint32_t& device);
 
 class CMidiXmit {
  public:

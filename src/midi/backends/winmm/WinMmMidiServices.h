@@ -39,6 +39,10 @@ class WinMmMidiServices final : public MidiServices {
   MidiResult Close(HMidiOut device) override;
   // The system's text (midiOutGetErrorText) for its codes, in UTF-8.
   std::string ErrorText(MidiResult result) override;
+  // Device -1 is the system's MIDI mapper, which needs no entry in a list of its own, and
+  // with no device at all the system's text for the stored number says so.
+  std::string VirtualOutputLabel() override { return {}; }
+  std::string NoOutputsText() override { return {}; }
 
  private:
   const WinMmApi& m_api;
