@@ -1,17 +1,24 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QDialog>
-#include <QKeySequence>
-#include <QLineEdit>
-#include <QPushButton>
-#include <functional>
-#include <sys/stat.h>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QKeySequence>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 #include "PanelFixture.h"
 
@@ -261,6 +268,41 @@ TEST(TilePositionsTest, TilesStartOnePixelInAndStayInside) {
   EXPECT_TRUE(TilePositions({100, 50}, {0, 0}).empty());
 }
 
+// Should the panel ever open a FIFO background again, this writer lets it go after ten
+// seconds and reports it, so that the test fails instead of hanging. It only ever opens
+// the FIFO when a reader is already waiting there.
+class FifoRescuer {
+ public:
+  explicit FifoRescuer(std::string path)
+      : m_thread([this, fifo = std::move(path)] {
+          std::unique_lock<std::mutex> lock(m_mutex);
+          if (m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_done; })) return;
+          const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+          if (fd >= 0) {
+            m_rescued = true;
+            close(fd);
+          }
+        }) {}
+  ~FifoRescuer() { Finish(); }
+  // True when a reader had got stuck in the FIFO.
+  bool Finish() {
+    {
+      const std::lock_guard<std::mutex> lock(m_mutex);
+      m_done = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+    return m_rescued;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_done = false;
+  bool m_rescued = false;
+  std::thread m_thread;
+};
+
 class BackgroundTest : public PanelFixture {
  protected:
   std::string PathOf(const char* name) const { return dir.filePath(name).toStdString(); }
@@ -290,7 +332,9 @@ TEST_F(BackgroundTest, MissingOrNonBitmapFilesGiveTheStandardBackgroundAndAreNot
   for (const std::string& path : {PathOf("fifo.bmp"), PathOf("folder.bmp"), PathOf("fake.bmp"), PathOf("missing.bmp")}) {
     SCOPED_TRACE(path);
     prefs->m_strBackground = path;
+    FifoRescuer rescuer(PathOf("fifo.bmp"));
     panel->LoadBackground();
+    EXPECT_FALSE(rescuer.Finish()) << "the background was opened although it is no regular file";
     EXPECT_FALSE(panel->HasBackground());
     EXPECT_EQ(panel->BackgroundPath(), path);
   }
