@@ -213,7 +213,7 @@ TEST_F(OutputStreamTest, SizeIndicesBeyondTheTableAreRefused) {
   for (std::uint32_t index = 10; index <= 15; ++index) {
     for (const std::uint32_t options : {(index << 8) | OPT_SYSEX_BUFFERS | 4, index << 12}) {
       SCOPED_TRACE(options);
-      EXPECT_NE(OpenOutputStream(&stream, nullptr, 0, nullptr, options), 0u);
+      ASSERT_NE(OpenOutputStream(&stream, nullptr, 0, nullptr, options), 0u);
       EXPECT_EQ(stream, nullptr);
     }
   }
