@@ -1,6 +1,6 @@
-// The front-panel keys and their messages as the unit's documentation gives them, typed
-// in by hand and kept apart from the program's own table and message class: the tests
-// check the program against this, so a wrong code or checksum in either shows up.
+// The front-panel keys and their messages, typed in by hand from the remote-key protocol's
+// tables and kept apart from the program's own key table and message class: the tests
+// check the program against these, so a wrong code or checksum in either shows up.
 #pragma once
 
 #include <array>
