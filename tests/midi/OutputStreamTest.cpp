@@ -199,13 +199,15 @@ TEST_F(OutputStreamTest, OwnerQueueHoldsItsCapacityThenRefuses) {
 TEST_F(OutputStreamTest, ResetEmptiesAnOwnersQueue) {
   StreamOwner owner;
   stream = Open(0x00000, 0, &owner);  // queue of 64 events, no pool
-  for (int i = 0; i < 5; ++i) ASSERT_EQ(PutShort(stream, 0x7F3C90), 0);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(PutShort(stream, 0x7F3C90), 0);
   EXPECT_EQ(ResetOutputStream(stream), 0u);
   EXPECT_EQ(stream->queueCount, 0u);
   EXPECT_EQ(stream->queueRead, 0u);
   EXPECT_EQ(stream->queueWrite, 0u);
-  for (int i = 0; i < 64; ++i) ASSERT_EQ(PutShort(stream, 0x7F3C90), 0) << "the whole queue is free again";
-  EXPECT_EQ(PutShort(stream, 0x7F3C90), -1);
+  int accepted = 0;
+  while (accepted < 100 && PutShort(stream, 0x7F3C90) == 0) ++accepted;
+  EXPECT_EQ(accepted, 64) << "the whole queue is free again";
+  EXPECT_EQ(CloseOutputStream(&stream), 0u);  // before the owner goes
 }
 
 // The size table has ten entries; the four option bits of either index can say 15.
