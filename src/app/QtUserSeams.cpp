@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QProcess>
 #include <QUrl>
 #include <QWidget>
 
@@ -31,5 +32,12 @@ int QtUserSeams::ShowMessageBox(OwnerWindow owner, const std::string& text, cons
 void QtUserSeams::MessageBeep(unsigned) { QApplication::beep(); }
 
 bool QtUserSeams::ShellOpen(const std::string& target) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+  // The desktop's opener takes the text as it is, as one argument with no shell between:
+  // a mail link's subject keeps its blanks instead of arriving percent-encoded, which is
+  // how the toolkit's own opener would hand it over. Without the opener, the toolkit's
+  // way (a desktop portal, for one) still applies.
+  if (QProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromStdString(target)})) return true;
+#endif
   return QDesktopServices::openUrl(QUrl(QString::fromStdString(target), QUrl::TolerantMode));
 }

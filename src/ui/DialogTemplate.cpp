@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QScreen>
+#include <QWindow>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -143,18 +145,78 @@ std::vector<QWidget*> BuildDialog(QDialog* dialog, const DialogTemplate& dialog_
   return BuildControls(dialog, dialog_template, units);
 }
 
-void CenterDialog(QWidget* window) {
+namespace {
+
+// The frame the window manager put around our windows last: a window that is not shown
+// yet has none, and the desktop tells its size only once it has framed the window.
+QMargins g_lastFrameMargins;
+
+QMargins KnownFrameMargins(const QWidget* window) {
+  const QWindow* handle = window ? window->windowHandle() : nullptr;
+  if (!handle || !window->isVisible()) return {};
+  const QMargins margins = handle->frameMargins();
+  if (!margins.isNull()) g_lastFrameMargins = margins;
+  return margins;
+}
+
+void MoveCentred(QWidget* window, const QMargins& frame) {
   QWidget* owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
   const bool onOwner = owner && owner->isVisible() && !owner->isMinimized();
   QScreen* screen = onOwner ? owner->screen() : QGuiApplication::primaryScreen();
   if (!screen) return;
   const QRect work = screen->availableGeometry();
   const QRect around = onOwner ? owner->frameGeometry() : work;
-  const QSize size = window->frameGeometry().size();
+  const QSize size = window->size().grownBy(frame);
   QPoint topLeft = around.center() - QPoint(size.width() / 2, size.height() / 2);
   topLeft.setX(std::max(work.left(), std::min(topLeft.x(), work.right() + 1 - size.width())));
   topLeft.setY(std::max(work.top(), std::min(topLeft.y(), work.bottom() + 1 - size.height())));
+  // The position of a top-level window is that of its frame.
   window->move(topLeft);
+}
+
+// Centres the window once more when it shows with a frame of another size than the one
+// it was centred with, then goes.
+class CentreAgainWhenFramed final : public QObject {
+ public:
+  CentreAgainWhenFramed(QWidget* window, const QMargins& assumed) : QObject(window), m_assumed(assumed) {
+    window->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* window = static_cast<QWidget*>(watched);
+    if (event->type() == QEvent::Paint || event->type() == QEvent::Move) {
+      const QMargins frame = KnownFrameMargins(window);
+      if (!frame.isNull() || event->type() == QEvent::Paint) {
+        window->removeEventFilter(this);
+        if (!frame.isNull() && frame != m_assumed) MoveCentred(window, frame);
+        deleteLater();
+      }
+    } else if (event->type() == QEvent::Hide) {
+      window->removeEventFilter(this);
+      deleteLater();
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QMargins m_assumed;
+};
+
+}  // namespace
+
+void CenterDialog(QWidget* window) {
+  // The whole frame is centred. Before the window is shown its own frame is unknown: the
+  // owner's, or the last one seen, stands in, and the window is centred again once shown
+  // should its frame turn out otherwise.
+  QMargins frame = KnownFrameMargins(window);
+  if (frame.isNull()) {
+    QWidget* owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+    frame = KnownFrameMargins(owner);
+    if (frame.isNull()) frame = g_lastFrameMargins;
+    if (!window->isVisible()) new CentreAgainWhenFramed(window, frame);
+  }
+  MoveCentred(window, frame);
 }
 
 void FocusFirstTabStop(const std::vector<QWidget*>& controls) {

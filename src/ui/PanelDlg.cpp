@@ -1,6 +1,7 @@
 #include "ui/PanelDlg.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -245,9 +246,13 @@ bool CPanelDlg::eventFilter(QObject* watched, QEvent* event) {
 
 bool CPanelDlg::PreTranslateMessage(QObject* receiver, QKeyEvent* event) {
   // Only keys for the panel itself or one of its controls: other windows (Preferences,
-  // About, message boxes, open menus) handle their own keys.
+  // About, message boxes) handle their own keys. An open menu or other popup takes every
+  // key, as does the menu bar while it is in keyboard mode; an open menu also hands keys
+  // it has no use for to the menu bar, which is one of the panel's children.
   auto* widget = qobject_cast<QWidget*>(receiver);
   if (!widget || (widget != this && !isAncestorOf(widget))) return false;
+  if (QApplication::activePopupWidget()) return false;
+  if (widget == m_menuBar || m_menuBar->isAncestorOf(widget)) return false;
   // Keys held with Alt are system keys (menu and button mnemonics); they pass.
   if (event->modifiers() & Qt::AltModifier) return false;
   const unsigned key = VirtualKeyFromQt(event->key(), event->modifiers());
@@ -280,9 +285,12 @@ void CPanelDlg::LoadBackground() {
     return;
   }
   m_strBackgroundPath = path;
-  // Only a Windows bitmap file counts. A relative path missing from the current folder is
-  // the program's own data file, found beside the executable or in the data folder.
-  if (m_hBackground.load(QString::fromLocal8Bit(FindDataFile(path)), "BMP")) {
+  // Only a Windows bitmap in a regular file counts. A relative path missing from the
+  // current folder is the program's own data file, found beside the executable or in the
+  // data folder. Anything else (a FIFO, a device, a folder) fails like a missing file:
+  // opening a FIFO with no writer would block this thread for good.
+  const QString file = QString::fromLocal8Bit(FindDataFile(path));
+  if (QFileInfo(file).isFile() && m_hBackground.load(file, "BMP")) {
     m_nBkWidth = m_hBackground.width();
     m_nBkHeight = m_hBackground.height();
     m_client->update();

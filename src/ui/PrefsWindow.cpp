@@ -185,13 +185,12 @@ std::optional<QString> PlatformFileOpenDialog(const FileOpenRequest& request) {
 QString ToQt(const std::string& path) { return QString::fromLocal8Bit(path); }
 std::string FromQt(const QString& path) { return path.toLocal8Bit().toStdString(); }
 
-// Whether a background path names something whose status can be read and that is not a
-// directory. Wildcards never name a file on the desktop this program was first drawn
-// for, so they count as not found here as well.
+// Whether a background path names a regular file: a folder, a FIFO or a device is no
+// background, and the panel would not open it. Wildcards never name a file on the desktop
+// this program was first drawn for, so they count as not found here as well.
 bool IsUsableFile(const std::string& path) {
   if (path.empty() || path.find_first_of("?*") != std::string::npos) return false;
-  const QFileInfo info(ToQt(FindDataFile(path)));
-  return info.exists() && !info.isDir();
+  return QFileInfo(ToQt(FindDataFile(path))).isFile();
 }
 
 // An unsigned decimal number of at most 255 with blanks and tabs around it.

@@ -196,6 +196,36 @@ TEST_F(OutputStreamTest, OwnerQueueHoldsItsCapacityThenRefuses) {
   EXPECT_EQ(owner.streams[0], nullptr);
 }
 
+TEST_F(OutputStreamTest, ResetEmptiesAnOwnersQueue) {
+  StreamOwner owner;
+  stream = Open(0x00000, 0, &owner);  // queue of 64 events, no pool
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(PutShort(stream, 0x7F3C90), 0);
+  EXPECT_EQ(ResetOutputStream(stream), 0u);
+  EXPECT_EQ(stream->queueCount, 0u);
+  EXPECT_EQ(stream->queueRead, 0u);
+  EXPECT_EQ(stream->queueWrite, 0u);
+  int accepted = 0;
+  while (accepted < 100 && PutShort(stream, 0x7F3C90) == 0) ++accepted;
+  EXPECT_EQ(accepted, 64) << "the whole queue is free again";
+  EXPECT_EQ(CloseOutputStream(&stream), 0u);  // before the owner goes
+}
+
+// The size table has ten entries; the four option bits of either index can say 15.
+TEST_F(OutputStreamTest, SizeIndicesBeyondTheTableAreRefused) {
+  for (std::uint32_t index = 10; index <= 15; ++index) {
+    for (const std::uint32_t options : {(index << 8) | OPT_SYSEX_BUFFERS | 4, index << 12}) {
+      SCOPED_TRACE(options);
+      ASSERT_NE(OpenOutputStream(&stream, nullptr, 0, nullptr, options), 0u);
+      EXPECT_EQ(stream, nullptr);
+    }
+  }
+  EXPECT_TRUE(fake.Calls().empty()) << "no device was opened";
+  stream = Open((9u << 12) | (9u << 8) | OPT_SYSEX_BUFFERS | 4);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->queueCapacity, 32768u);
+  EXPECT_EQ(stream->sysexBufferSize, 32768u);
+}
+
 TEST_F(OutputStreamTest, DeviceNumberChecks) {
   EXPECT_EQ(OpenOutputStream(&stream, nullptr, 2, nullptr, kProgramOptions), QM_MMSYSERR_BADDEVICEID);
   EXPECT_EQ(stream, nullptr);

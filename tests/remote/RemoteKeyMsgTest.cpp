@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "DesignKeys.h"
 #include "EngineFixture.h"
 #include "midi/MidiXmit.h"
 #include "remote/KeyTable.h"
@@ -55,27 +56,6 @@ TEST_F(RemoteKeyMsgTest, DeviceIdIsTheStoredValueKeptToSevenBits) {
   }
 }
 
-TEST_F(RemoteKeyMsgTest, EveryKeyOfTheTableGivesAFramedMessageWithItsRecordOneChecksum) {
-  for (const KeyRow& row : kKeyTable) {
-    SCOPED_TRACE(std::string(row.name));
-    if (row.keyCode.empty()) {
-      EXPECT_EQ(CRemoteKeyMsg().Length(), 13);
-      continue;
-    }
-    const CRemoteKeyMsg message(row.keyCode[0], row.keyCode[1]);
-    ASSERT_EQ(message.Length(), 54);
-    EXPECT_EQ(message.Data()[0], 0xF0);
-    EXPECT_EQ(message.Data()[53], 0xF7);
-    for (int i = 5; i < 53; ++i) EXPECT_LT(message.Data()[i], 0x80);
-    const unsigned code = HexPairValue(row.keyCode[0], row.keyCode[1]);
-    char checksum[3];
-    std::snprintf(checksum, sizeof checksum, "%02X", 0x83 - code);
-    EXPECT_EQ(Text(message).substr(0, 13), ":017C0000" + std::string(row.keyCode) + checksum);
-    EXPECT_EQ(Text(message).substr(13), ":017C01000082:0268AE007C006C|FEA45E");
-  }
-  EXPECT_EQ(Text(CRemoteKeyMsg('0', '7')).substr(0, 13), ":017C0000077C");
-}
-
 TEST_F(RemoteKeyMsgTest, ChecksumEdgeCases) {
   // Record 1 adds up to 7D plus the code: 83 gives a sum of 0 and 78 a sum of F5.
   EXPECT_EQ(Text(CRemoteKeyMsg('8', '3')).substr(0, 13), ":017C00008300");
@@ -120,6 +100,35 @@ class RemoteKeySendTest : public EngineFixture {
   }
   CMidiXmit port;
 };
+
+TEST(KeyTableTest, EveryRowIsTheDocumentedKey) {
+  ASSERT_EQ(kKeyTable.size(), kDesignKeys.size());
+  for (std::size_t i = 0; i < kDesignKeys.size(); ++i) {
+    const DesignKey& want = kDesignKeys[i];
+    SCOPED_TRACE(std::string(want.key));
+    EXPECT_EQ(kKeyTable[i].controlId, want.controlId) << "rows follow the template order";
+    const KeyRow* byId = FindKeyByControlId(want.controlId);
+    ASSERT_NE(byId, nullptr);
+    EXPECT_EQ(byId->caption, want.caption);
+    EXPECT_EQ(byId->keyValue, want.keyValue);
+    EXPECT_EQ(byId->keyCode, want.code);
+    EXPECT_EQ(FindKeyByValue(want.keyValue), byId);
+  }
+}
+
+TEST_F(RemoteKeySendTest, EveryKeySendsItsDocumentedBytes) {
+  for (std::uint8_t deviceId : {0, 99}) {
+    settings.targetDeviceId = deviceId;
+    for (const DesignKey& want : kDesignKeys) {
+      SCOPED_TRACE(std::string(want.key) + " to device " + std::to_string(deviceId));
+      const std::size_t before = fake.LongMessages().size();
+      ASSERT_EQ(SendKey(*FindKeyByControlId(want.controlId)), 1);
+      ui.Pump();
+      ASSERT_EQ(fake.LongMessages().size(), before + 1);
+      EXPECT_EQ(fake.LongMessages().back(), DesignMessage(want, deviceId));
+    }
+  }
+}
 
 TEST_F(RemoteKeySendTest, KeysReachTheDeviceAsTheirExactMessages) {
   settings.targetDeviceId = 99;

@@ -220,6 +220,27 @@ TEST_F(PrefsDlgTest, AnUnwritableProfileShowsTheMessageOncePerSaveAndWritesNoInt
   }
 }
 
+TEST_F(PrefsDlgTest, AHandEditedProfileWithANoteOnTopIsSavedWholeWithoutAMessage) {
+  WriteFile("# my studio\n[Settings]\nMIDI%20Channel=2\nVersionFile=/qm/ver,1.txt\n");
+  {
+    CPrefsDlg prefs;
+    EXPECT_EQ(prefs.m_nMidiChannel, 2);
+    EXPECT_EQ(prefs.m_strVersionFile, "/qm/ver,1.txt");
+    prefs.m_nTargetDeviceId = 7;
+    prefs.SaveSettings();
+  }
+  EXPECT_TRUE(seams.Boxes().empty());
+  EXPECT_EQ(ReadFile().rfind("# my studio\n", 0), 0u);
+  const CPrefsDlg next;
+  EXPECT_EQ(next.m_bFirstRun, 0);
+  EXPECT_EQ(next.m_nMidiChannel, 2);
+  EXPECT_EQ(next.m_nTargetDeviceId, 7);
+  EXPECT_EQ(next.m_strBackground, "DarkRivets.bmp");
+  EXPECT_EQ(store.ReadProfileInt("Settings", "DisengageOnMinimize", -7), 1);
+  EXPECT_EQ(store.ReadProfileInt("Settings", "MIDI Output Device", -7), 0);
+  EXPECT_EQ(store.ReadProfileInt("Settings", "MIDI Input Device", -7), 0);
+}
+
 TEST_F(PrefsDlgTest, EverySettingSurvivesARunThroughTheProfileFile) {
   {
     CPrefsDlg prefs;

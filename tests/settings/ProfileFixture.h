@@ -1,5 +1,6 @@
-// A private, empty profile for each test: QSettings' user path moves into a temporary
-// folder, so the store under test and the test's own reads and writes meet there.
+// A private, empty profile for each test in a temporary folder, where the store under
+// test and the test's own reads and writes meet. The test's own access goes through the
+// desktop toolkit's INI reader and writer, which wrote the profiles of earlier releases.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,8 +11,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
+#include <optional>
 #include <string>
 
+#include "ProfileHome.h"
 #include "RecordingSeams.h"
 #include "settings/ProfileStore.h"
 
@@ -23,7 +26,7 @@ class ProfileFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(m_root.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_root.path());
+    m_home.emplace(m_root.path().toStdString());
   }
 
   // The profile file as the store sees it, opened for the test's own direct access.
@@ -45,6 +48,17 @@ class ProfileFixture : public ::testing::Test {
     file.beginGroup(section);
     return file.childKeys();
   }
+  // The profile file's text, written or read byte for byte, as a hand edit would.
+  void WriteFile(const std::string& text) {
+    ASSERT_TRUE(QDir().mkpath(m_root.path() + "/Vellicor"));
+    QFile file(FilePath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(text.data(), static_cast<qint64>(text.size())), static_cast<qint64>(text.size()));
+  }
+  std::string ReadFile() const {
+    QFile file(FilePath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+  }
   // No user, root included, can write the profile: the company folder is a plain file.
   void MakeProfileUnwritable() {
     QFile blocker(m_root.path() + "/Vellicor");
@@ -52,5 +66,6 @@ class ProfileFixture : public ::testing::Test {
   }
 
   QTemporaryDir m_root;
+  std::optional<ScopedProfileHome> m_home;
   ProfileStore store{"Vellicor", "Quillmark"};
 };

@@ -53,10 +53,49 @@ TEST_F(ProfileStoreTest, StringReadsGiveTheStoredTextEvenWhenEmpty) {
   EXPECT_EQ(store.ReadProfileString("Settings", "Hostname", "fallback"), "a, b");
 }
 
+TEST_F(ProfileStoreTest, HandEnteredTextsComeBackAsTyped) {
+  struct Case {
+    const char* line;  // as typed into the file
+    const char* read;
+  };
+  const Case cases[] = {
+      {"VersionFile=/qm/ver,1.txt", "/qm/ver,1.txt"},
+      {"VersionFile=a, b ,c", "a, b ,c"},
+      {"VersionFile = /x.txt ", "/x.txt"},
+      {"VersionFile=\"quoted, with = and ;\"", "quoted, with = and ;"},
+      {"VersionFile=", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    WriteFile(std::string("[Settings]\n") + c.line + "\n");
+    EXPECT_EQ(store.ReadProfileString("Settings", "VersionFile", "?"), c.read);
+  }
+}
+
+// A note or stray text before the first section: the values after it read, writes
+// succeed, and the file keeps every line it had.
+TEST_F(ProfileStoreTest, LinesBeforeTheFirstSectionAreKeptAndDoNotFailWrites) {
+  const std::string head = "# my studio\ngarbage without an equals sign\nstray=value\n";
+  WriteFile(head + "[Settings]\nMIDI%20Channel=3\n; tuned by hand\n");
+  EXPECT_EQ(store.ReadProfileInt("Settings", "MIDI Channel", 255), 3);
+  EXPECT_EQ(store.ReadProfileString("Settings", "stray", "none"), "none") << "not in any section";
+  ASSERT_TRUE(store.StoreProfileString("Settings", "Background", "b.bmp"));
+  ASSERT_TRUE(store.StoreProfileInt("Settings", "MIDI Channel", 4));
+  ASSERT_TRUE(store.StoreProfileString("Recent Backgrounds", "File1", "a.bmp"));
+  const std::string text = ReadFile();
+  EXPECT_EQ(text.substr(0, head.size()), head);
+  EXPECT_NE(text.find("; tuned by hand\n"), std::string::npos);
+  EXPECT_EQ(store.ReadProfileInt("Settings", "MIDI Channel", 255), 4);
+  EXPECT_EQ(store.ReadProfileString("Settings", "Background", "?"), "b.bmp");
+  EXPECT_EQ(store.ReadProfileString("Recent Backgrounds", "File1", "?"), "a.bmp");
+}
+
 TEST_F(ProfileStoreTest, EveryValueSurvivesARoundTripThroughTheFile) {
   const std::int32_t integers[] = {0, 1, -1, 99, 255, INT_MAX, INT_MIN};
   const std::string strings[] = {"",           "DarkRivets.bmp", "C:\\Images\\a b,c.bmp",
-                                 "/tmp/x=y;z", "@Variant(odd)",  "\xC3\xA4ndern.bmp"};
+                                 "/tmp/x=y;z", "@Variant(odd)",  "\xC3\xA4ndern.bmp",
+                                 "/qm/ver,1.txt", "say \"hi\", then \"bye\"", "  padded\t",
+                                 "#not a note", "[not a section]", "line\nbreak"};
   int n = 0;
   for (const std::int32_t value : integers) {
     ASSERT_TRUE(store.StoreProfileInt("Settings", "Int" + std::to_string(n++), value));
@@ -74,7 +113,13 @@ TEST_F(ProfileStoreTest, EveryValueSurvivesARoundTripThroughTheFile) {
   }
   n = 0;
   for (const std::string& value : strings) {
-    EXPECT_EQ(reader.ReadProfileString("Recent Backgrounds", "File" + std::to_string(n++), "?"),
+    EXPECT_EQ(reader.ReadProfileString("Recent Backgrounds", "File" + std::to_string(n), "?"),
+              value);
+    // The desktop toolkit's INI reader, which wrote the profiles of earlier releases,
+    // reads the same text.
+    EXPECT_EQ(Stored("Recent Backgrounds", QString::fromStdString("File" + std::to_string(n++)))
+                  .toString()
+                  .toStdString(),
               value);
   }
   // The values are on the disk, not merely in a cache of this process.

@@ -1,8 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 #include <QtTest/QTest>
@@ -10,6 +16,7 @@
 #include <memory>
 
 #include "RecordingSeams.h"
+#include "app/QtUserSeams.h"
 #include "settings/PrefsDlg.h"
 #include "ui/AboutDlg.h"
 #include "ui/DialogTemplate.h"
@@ -69,6 +76,40 @@ TEST(AboutDlgTest, ShowsTheVersionAndItsLinkMailsWithTheVersionAsSubjectThenStay
     EXPECT_EQ(TextColour(*link), kPurple) << "still visited in the next box";
   });
   SetPrefsDlg(nullptr);
+}
+
+// The desktop's opener, stood in for by a script on the PATH that writes its arguments
+// to a FIFO the test reads.
+TEST(ShellOpenTest, TheDesktopGetsTheMailLinkAsBuiltBlanksIncluded) {
+  QTemporaryDir bin;
+  ASSERT_TRUE(bin.isValid());
+  const std::string fifo = bin.filePath("args").toStdString();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  QFile script(bin.filePath("xdg-open"));
+  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+  script.write(("#!/bin/sh\n{ echo \"$#\"; for a in \"$@\"; do echo \"$a\"; done; } > '" + fifo + "'\n").c_str());
+  script.close();
+  ASSERT_TRUE(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", bin.path().toLocal8Bit() + ":" + path);
+
+  const std::string link = "mailto:quillmark@vellicor.example?Subject=Quillmark version 1.0.0.0";
+  QtUserSeams desktop;
+  EXPECT_TRUE(desktop.ShellOpen(link));
+  std::string received;
+  for (;;) {
+    pollfd ready{reader, POLLIN, 0};
+    if (poll(&ready, 1, 30000) <= 0) break;  // bounded: a missing call fails below
+    char buffer[512];
+    const ssize_t n = read(reader, buffer, sizeof buffer);
+    if (n <= 0) break;
+    received.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(reader);
+  qputenv("PATH", path);
+  EXPECT_EQ(received, "1\n" + link + "\n");
 }
 
 // A static text of a dialog, with the template's style.

@@ -1,10 +1,24 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
+#include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QKeySequence>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 #include "PanelFixture.h"
 
@@ -16,12 +30,12 @@ TEST_F(PanelTest, TemplateHasTheKeysInTabOrderAndQuitAsDefault) {
   EXPECT_EQ(panel->windowTitle(), "Quillmark");
   QWidget* widget = Button(80);
   ASSERT_NE(widget, nullptr);
-  for (const KeyRow& row : kKeyTable) {
-    SCOPED_TRACE(std::string(row.name));
+  for (const DesignKey& row : kDesignKeys) {
+    SCOPED_TRACE(std::string(row.key));
     QPushButton* button = Button(row.controlId);
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->text().toStdString(), row.caption);
-    EXPECT_EQ(button->accessibleName().toStdString(), row.accessibleName);
+    EXPECT_EQ(button->accessibleName().toStdString(), row.key);
     EXPECT_EQ(widget, button) << "tab order follows the template";
     widget = widget->nextInFocusChain();
     while (widget && widget->focusPolicy() != Qt::StrongFocus) widget = widget->nextInFocusChain();
@@ -48,13 +62,14 @@ TEST_F(PanelTest, MenuHasItsCommands) {
 }
 
 TEST_F(PanelTest, ClickingEachButtonSendsItsKeyOnce) {
-  for (const KeyRow& row : kKeyTable) {
-    SCOPED_TRACE(std::string(row.name));
+  prefs->m_nTargetDeviceId = 42;
+  for (const DesignKey& row : kDesignKeys) {
+    SCOPED_TRACE(std::string(row.key));
     const std::size_t before = Sent().size();
     QTest::mouseClick(Button(row.controlId), Qt::LeftButton);
     const auto sent = Sent();
     ASSERT_EQ(sent.size(), before + 1);
-    EXPECT_EQ(sent.back(), Expected(row));
+    EXPECT_EQ(sent.back(), DesignMessage(row, 42));
   }
 }
 
@@ -88,7 +103,7 @@ TEST_F(PanelTest, MappedKeysSendTheirKeyAndMoveTheFocus) {
     const auto sent = Sent();
     ASSERT_EQ(sent.size(), before + 1);
     EXPECT_EQ(sent.back(), Expected(c.row));
-    EXPECT_EQ(QApplication::focusWidget(), Button(FindKeyByName(c.row)->controlId));
+    EXPECT_EQ(QApplication::focusWidget(), Button(DesignKeyNamed(c.row).controlId));
     EXPECT_TRUE(panel->isVisible()) << "neither Enter nor F1 ends or leaves the panel";
   }
 }
@@ -140,6 +155,70 @@ TEST_F(PanelTest, OtherKeysGetTheStandardDialogHandling) {
   EXPECT_TRUE(panel->isVisible());
 }
 
+// Keys typed into an open menu stay with it, however the menu was opened: an open menu
+// hands keys it has no use for to the menu bar, which belongs to the panel.
+TEST_F(PanelTest, AnOpenMenuTakesEveryKey) {
+  QAction* help = panel->MenuBar()->actions().at(1);
+  const std::vector<std::pair<const char*, std::function<void()>>> openings = {
+      {"Alt+H", [&] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, Qt::AltModifier); }},
+      {"click", [&] {
+         QTest::mouseClick(panel->MenuBar(), Qt::LeftButton, {},
+                           panel->MenuBar()->actionGeometry(help).center());
+       }},
+  };
+  const std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys = {
+      {Qt::Key_X, Qt::NoModifier},  {Qt::Key_A, Qt::NoModifier},      {Qt::Key_P, Qt::ShiftModifier},
+      {Qt::Key_R, Qt::NoModifier},  {Qt::Key_1, Qt::KeypadModifier},  {Qt::Key_Up, Qt::NoModifier},
+      {Qt::Key_F1, Qt::NoModifier}, {Qt::Key_Minus, Qt::KeypadModifier}};
+  for (const auto& [how, open] : openings) {
+    SCOPED_TRACE(how);
+    open();
+    ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+    for (const auto& [key, modifiers] : keys) {
+      QTest::keyClick(QApplication::activePopupWidget(), key, modifiers);
+      ASSERT_NE(QApplication::activePopupWidget(), nullptr) << "the menu stays open";
+    }
+    EXPECT_TRUE(Sent().empty());
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+    QTest::keyClick(QApplication::activePopupWidget() ? QApplication::activePopupWidget() : panel->MenuBar(),
+                    Qt::Key_Escape);
+    ASSERT_EQ(QApplication::activePopupWidget(), nullptr);
+  }
+  Button(80)->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_X);
+  EXPECT_EQ(Sent(), std::vector<std::vector<std::uint8_t>>{Expected("cxl")}) << "closed, the panel has its keys back";
+}
+
+// Alt keys are mnemonics of the menus and buttons, and other windows keep their own keys.
+TEST_F(PanelTest, AltKeysAndKeysOfOtherWindowsSendNothing) {
+  // Held with Alt, keys of the table are left to the standard handling (mnemonics).
+  const std::pair<Qt::Key, Qt::KeyboardModifiers> altKeys[] = {
+      {Qt::Key_Up, Qt::AltModifier},     {Qt::Key_Down, Qt::AltModifier},
+      {Qt::Key_Return, Qt::AltModifier}, {Qt::Key_F1, Qt::AltModifier},
+      {Qt::Key_F, Qt::AltModifier},      {Qt::Key_Up, Qt::AltModifier | Qt::ShiftModifier}};
+  for (const auto& [key, modifiers] : altKeys) {
+    SCOPED_TRACE(QKeySequence(key | modifiers).toString().toStdString());
+    Button(80)->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    while (QWidget* menu = QApplication::activePopupWidget()) QTest::keyClick(menu, Qt::Key_Escape);
+    EXPECT_TRUE(Sent().empty());
+  }
+  const std::size_t sentBefore = Sent().size();
+
+  QDialog other(panel.get());
+  auto* field = new QLineEdit(&other);
+  auto* ok = new QPushButton(QStringLiteral("OK"), &other);
+  ok->setDefault(true);
+  QObject::connect(ok, &QPushButton::clicked, &other, &QDialog::accept);
+  other.show();
+  other.activateWindow();
+  field->setFocus();
+  for (Qt::Key key : {Qt::Key_P, Qt::Key_Up, Qt::Key_F1, Qt::Key_Return}) QTest::keyClick(field, key);
+  EXPECT_EQ(Sent().size(), sentBefore);
+  EXPECT_EQ(field->text(), "p") << "typed into the field";
+  EXPECT_EQ(other.result(), QDialog::Accepted) << "Enter presses the other window's default button";
+}
+
 TEST_F(PanelTest, QEndsThePanelThroughQuitAndEscapeCancels) {
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Q);
   EXPECT_FALSE(panel->isVisible());
@@ -189,6 +268,41 @@ TEST(TilePositionsTest, TilesStartOnePixelInAndStayInside) {
   EXPECT_TRUE(TilePositions({100, 50}, {0, 0}).empty());
 }
 
+// Should the panel ever open a FIFO background again, this writer lets it go after ten
+// seconds and reports it, so that the test fails instead of hanging. It only ever opens
+// the FIFO when a reader is already waiting there.
+class FifoRescuer {
+ public:
+  explicit FifoRescuer(std::string path)
+      : m_thread([this, fifo = std::move(path)] {
+          std::unique_lock<std::mutex> lock(m_mutex);
+          if (m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_done; })) return;
+          const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+          if (fd >= 0) {
+            m_rescued = true;
+            close(fd);
+          }
+        }) {}
+  ~FifoRescuer() { Finish(); }
+  // True when a reader had got stuck in the FIFO.
+  bool Finish() {
+    {
+      const std::lock_guard<std::mutex> lock(m_mutex);
+      m_done = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+    return m_rescued;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_done = false;
+  bool m_rescued = false;
+  std::thread m_thread;
+};
+
 class BackgroundTest : public PanelFixture {
  protected:
   std::string PathOf(const char* name) const { return dir.filePath(name).toStdString(); }
@@ -212,10 +326,15 @@ TEST_F(BackgroundTest, MissingOrNonBitmapFilesGiveTheStandardBackgroundAndAreNot
   QImage png(10, 10, QImage::Format_RGB32);
   png.fill(Qt::green);
   ASSERT_TRUE(png.save(QString::fromStdString(PathOf("fake.bmp")), "PNG"));
-  for (const std::string& path : {PathOf("fake.bmp"), PathOf("missing.bmp")}) {
+  // A FIFO with no writer would block whoever opens it; a folder is no file either.
+  ASSERT_EQ(mkfifo(PathOf("fifo.bmp").c_str(), 0600), 0);
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));
+  for (const std::string& path : {PathOf("fifo.bmp"), PathOf("folder.bmp"), PathOf("fake.bmp"), PathOf("missing.bmp")}) {
     SCOPED_TRACE(path);
     prefs->m_strBackground = path;
+    FifoRescuer rescuer(PathOf("fifo.bmp"));
     panel->LoadBackground();
+    EXPECT_FALSE(rescuer.Finish()) << "the background was opened although it is no regular file";
     EXPECT_FALSE(panel->HasBackground());
     EXPECT_EQ(panel->BackgroundPath(), path);
   }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "DesignKeys.h"
 #include "FakeMidiServices.h"
 #include "desktop/ManualUiQueue.h"
 #include "RecordingSeams.h"
@@ -16,7 +17,6 @@
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
 #include "remote/KeyTable.h"
-#include "remote/RemoteKeyMsg.h"
 #include "ui/PanelDlg.h"
 
 class PanelFixture : public ::testing::Test {
@@ -42,22 +42,10 @@ class PanelFixture : public ::testing::Test {
     for (const auto& violation : fake.Violations()) ADD_FAILURE() << violation;
   }
 
-  // The bytes a key sends, built without a port.
-  static std::vector<std::uint8_t> Expected(const KeyRow& row) {
-    CMidiXmit* port = g_pMidiXmit;
-    g_pMidiXmit = nullptr;
-    std::vector<std::uint8_t> bytes;
-    if (row.keyCode.empty()) {
-      const CRemoteKeyMsg message;
-      bytes.assign(message.Data(), message.Data() + message.Length());
-    } else {
-      const CRemoteKeyMsg message(row.keyCode[0], row.keyCode[1]);
-      bytes.assign(message.Data(), message.Data() + message.Length());
-    }
-    g_pMidiXmit = port;
-    return bytes;
+  // The bytes a key sends, from the documented key table and message layout.
+  std::vector<std::uint8_t> Expected(const char* name) const {
+    return DesignMessage(DesignKeyNamed(name), prefs->m_nTargetDeviceId);
   }
-  static std::vector<std::uint8_t> Expected(const char* name) { return Expected(*FindKeyByName(name)); }
 
   // Everything sent so far, after the engine's posts have been dispatched.
   std::vector<std::vector<std::uint8_t>> Sent() {

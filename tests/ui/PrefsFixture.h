@@ -10,7 +10,6 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
@@ -21,6 +20,7 @@
 
 #include "FakeMidiServices.h"
 #include "desktop/ManualUiQueue.h"
+#include "ProfileHome.h"
 #include "RecordingSeams.h"
 #include "settings/PrefsDlg.h"
 #include "settings/ProfileStore.h"
@@ -32,7 +32,7 @@ class PrefsFixture : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(m_profile.isValid());
     ASSERT_TRUE(m_work.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_profile.path());
+    m_home.emplace(m_profile.path().toStdString());
     m_previousDir = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(m_work.path()));
     ASSERT_EQ(StreamLibInit(&fake, &ui), 1);
@@ -47,9 +47,7 @@ class PrefsFixture : public ::testing::Test {
     prefs.reset();
     EXPECT_EQ(StreamLibExit(), 1);
     QDir::setCurrent(m_previousDir);
-    // Back to the run's own profile folder for the other tests.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       qEnvironmentVariable("XDG_CONFIG_HOME"));
+    m_home.reset();  // back to the run's own profile folder for the other tests
   }
 
   // The holder, built now so that it reads what the test stored.
@@ -130,6 +128,7 @@ class PrefsFixture : public ::testing::Test {
 
  private:
   QTemporaryDir m_profile;
+  std::optional<ScopedProfileHome> m_home;
   QTemporaryDir m_work;
   QString m_previousDir;
   FileOpenDialogFunction m_previousDialog;

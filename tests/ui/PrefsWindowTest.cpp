@@ -168,7 +168,8 @@ TEST_F(PrefsTest, DeviceIdClampsTheUsersChangesAtOnce) {
     QString shown;
   };
   const std::vector<Case> cases = {
-      {"150", 0, "99"}, {"7", 0, "7"}, {"", 0, ""}, {"98", 3, "99"}, {"", 1, "1"}};
+      {"150", 0, "99"}, {"100", 0, "99"}, {"99", 0, "99"}, {"7", 0, "7"},
+      {"", 0, ""},      {"98", 3, "99"},  {"", 1, "1"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
     RunPrefs([&](QDialog& window) {

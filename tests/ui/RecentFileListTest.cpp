@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QSettings>
 #include <QTemporaryDir>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "settings/ProfileStore.h"
+#include "ProfileHome.h"
 #include "settings/RecentFileList.h"
 
 namespace {
@@ -17,14 +18,14 @@ class RecentFileListTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(m_profile.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_profile.path());
+    m_home.emplace(m_profile.path().toStdString());
     m_previousDir = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(m_work.path()));
     m_cwd = QDir::currentPath().toStdString();
   }
   void TearDown() override {
     QDir::setCurrent(m_previousDir);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, qEnvironmentVariable("XDG_CONFIG_HOME"));
+    m_home.reset();
   }
 
   static Slots SlotsOf(const CRecentFileList& list) {
@@ -49,6 +50,7 @@ class RecentFileListTest : public ::testing::Test {
 
  private:
   QTemporaryDir m_profile;
+  std::optional<ScopedProfileHome> m_home;
   QTemporaryDir m_work;
   QString m_previousDir;
 };

@@ -90,6 +90,29 @@ TEST_F(RemoteAppTest, EveryWayOutRunsTheSameTearDownAndSavesTheSettings) {
   }
 }
 
+// A profile whose "Background" cannot be written.
+class BackgroundRefusingStore final : public ProfileStore {
+ public:
+  BackgroundRefusingStore() : ProfileStore("Vellicor", "Quillmark"), m_previous(InstallProfileStore(this)) {}
+  ~BackgroundRefusingStore() override { InstallProfileStore(m_previous); }
+  bool StoreProfileString(const std::string& section, const std::string& entry,
+                          const std::string& strValue) override {
+    return entry != "Background" && ProfileStore::StoreProfileString(section, entry, strValue);
+  }
+
+ private:
+  ProfileStore* m_previous;
+};
+
+TEST_F(RemoteAppTest, TheEndOfRunSaveFailureIsShownWithoutAnOwner) {
+  BackgroundRefusingStore store;
+  RunProgram([](CPanelDlg& panel) { panel.OnCommand(1, 0); });
+  const auto boxes = seams.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Could not write to registry.");
+  EXPECT_EQ(boxes[0].owner, nullptr) << "the panel is gone by then";
+}
+
 TEST_F(RemoteAppTest, WebsiteOpensTheProductPageThroughTheShell) {
   RunProgram([](CPanelDlg& panel) {
     panel.OnCommand(ID_HELP_WEBSITE, 0);

@@ -229,8 +229,14 @@ TEST_F(VersionCheckTest, ASecondCheckStopsAWorkerThatWaitsForItsReply) {
   LoopbackServer server({{Action::kHold, {}}, {Action::kReply, "1.0.0.0\r\n"}});
   MakeCheck(server.Port());
 
+  // A silent server is waited for two seconds, never less; the upper margin is wide
+  // enough for any scheduling delay but not for a wait of a different length.
+  const auto start = std::chrono::steady_clock::now();
   check->OnCheckForUpdates();
+  const auto blocked = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(check->LastCheck().wait, WaitEnd::kTimeout);
+  EXPECT_GE(blocked, 2000ms);
+  EXPECT_LT(blocked, 2000ms + 2500ms);
   EXPECT_TRUE(check->WorkerRunning());
   EXPECT_EQ(cursor.log, (std::vector<std::string>{"begin", "end"}));
 
