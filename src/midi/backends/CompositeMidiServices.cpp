@@ -89,8 +89,17 @@ MidiResult CompositeMidiServices::Open(HMidiOut* device, std::uint32_t deviceId,
     }
     if (!backend) return QM_MIDIERR_NODEVICE;
   } else {
+    // The number means a place in the list as it is now, not as it was at the last look.
+    OutDeviceCount();
     backend = Locate(deviceId, true, local);
-    if (!backend) return QM_MMSYSERR_BADDEVICEID;
+    if (!backend && !m_backends.empty()) {
+      // Past the end of every list: the last backend says whether that is a bad number or
+      // a transport that is down (a stopped server lists nothing).
+      unsigned before = 0;
+      for (std::size_t i = 0; i + 1 < m_backends.size(); ++i) before += m_backends[i].outCount;
+      backend = &m_backends.back();
+      local = deviceId - before;
+    }
   }
   auto opened = std::make_unique<CompositeDevice>();
   opened->backend = backend->services.get();

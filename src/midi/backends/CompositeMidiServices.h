@@ -24,6 +24,9 @@ class CompositeMidiServices final : public MidiServices {
   unsigned InDeviceCount() override;
   bool InDeviceName(unsigned device, std::string& name) override;
 
+  // Takes a fresh look first, so a number means the device at that place now. A number
+  // past the end goes to the last backend, which tells a bad number from a transport that
+  // is down.
   MidiResult Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                 std::uintptr_t instance) override;
   MidiResult PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;

@@ -6,12 +6,22 @@
 //
 // Long and short messages reach the process callback through a lock-free ring. A long
 // message completes (QM_MOM_DONE) only after the process callback has written it into the
-// port buffer; one that does not fit this cycle waits for the next. Completions are
-// delivered from a notifier thread of the device, never from the realtime thread, since
-// the engine's callback takes a lock the user-interface thread holds while sending.
+// port buffer of a port that is connected to the destination: that is as far as JACK
+// lets a client see, not the moment the destination read it. Nothing is written before
+// the connection carries data (PipeWire's libjack reports a connection a few cycles
+// before it does), nor more per cycle than every server takes (kCycleByteBudget); the
+// rest waits for the next cycle. Completions are delivered from a notifier thread of the
+// device, which sleeps until there is work: never from the realtime thread, since the
+// engine's callback takes a lock the user-interface thread holds while sending.
 //
-// When the server stops, every later call of the device fails with kJackServerGone, and
-// the headers the device still held come back within one notifier tick.
+// When the destination port goes away, later calls fail with kJackPortGone until it is
+// back; the device connects to it again as soon as it reappears (or at the next call),
+// and what was queued goes out then, or comes back with Reset or Close.
+//
+// When the server stops (noticed within a cycle or so under jackd2 and PipeWire alike),
+// the headers the device still held come back at once. The next call opens a client on
+// the server running by then and connects again, so the first key after a restart goes
+// out; without a server it fails with kJackServerGone.
 #pragma once
 
 #include <memory>
@@ -29,6 +39,7 @@ inline constexpr MidiResult kJackPortFailed = kBackendErrorBase + 0x03;
 inline constexpr MidiResult kJackConnectFailed = kBackendErrorBase + 0x04;
 inline constexpr MidiResult kJackEventTooLarge = kBackendErrorBase + 0x05;
 inline constexpr MidiResult kJackStuck = kBackendErrorBase + 0x06;
+inline constexpr MidiResult kJackPortGone = kBackendErrorBase + 0x07;
 
 // Slots of the ring between the caller and the process callback. Larger than the engine's
 // pool (81 buffers), so a LongMsg never finds it full in practice.
@@ -46,13 +57,15 @@ class JackMidiServices final : public MidiServices {
   unsigned InDeviceCount() override;
   bool InDeviceName(unsigned device, std::string& name) override;
 
-  // Errors: QM_MMSYSERR_BADDEVICEID for a number outside the last look, kJackServerGone when
-  // no server runs, kJackClientFailed, kJackPortFailed, kJackConnectFailed.
+  // Errors: kJackServerGone when no server runs, QM_MMSYSERR_BADDEVICEID for a number
+  // outside the last look of a running server, kJackClientFailed, kJackPortFailed,
+  // kJackConnectFailed.
   MidiResult Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                 std::uintptr_t instance) override;
   MidiResult PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
   MidiResult UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
-  // QM_MIDIERR_NOTREADY when the ring is full, kJackServerGone after the server stopped.
+  // QM_MIDIERR_NOTREADY when the ring is full, kJackServerGone while no server runs,
+  // kJackPortGone while the destination is missing.
   MidiResult ShortMsg(HMidiOut device, std::uint32_t message) override;
   MidiResult LongMsg(HMidiOut device, MidiHeader* header, unsigned size) override;
   // Drops what has not been written yet and returns every held header; bounded.
@@ -66,6 +79,7 @@ class JackMidiServices final : public MidiServices {
   struct Snapshot {
     std::vector<std::string> outputs;  // ports we can send to
     std::vector<std::string> inputs;   // ports that send
+    bool serverRunning = false;
   };
   Snapshot Look();
 
