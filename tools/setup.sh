@@ -7,7 +7,8 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libasound2-dev libjack-jackd2-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  jackd2 xvfb openbox xdotool x11-utils imagemagick nginx-light
+  jackd2 pipewire pipewire-bin pipewire-jack
+  xvfb openbox xdotool x11-utils imagemagick nginx-light
 )
 
 missing=()

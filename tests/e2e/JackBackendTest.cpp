@@ -65,16 +65,11 @@ class JackBackendTest : public ::testing::Test {
 
   // Opens the capture port through the device list.
   void OpenCapture() {
-    const unsigned count = jack.OutDeviceCount();
-    for (unsigned i = 0; i < count; ++i) {
-      std::string name;
-      ASSERT_TRUE(jack.OutDeviceName(i, name));
-      if (name == capture.PortName()) {
-        ASSERT_EQ(jack.Open(&device, i, &CallbackLog::Callback, log.Instance()), 0u);
-        return;
-      }
-    }
-    FAIL() << "capture port not listed";
+    const std::int32_t number = capture.DeviceIn(jack);
+    ASSERT_GE(number, 0) << "capture port not listed";
+    ASSERT_EQ(jack.Open(&device, static_cast<std::uint32_t>(number), &CallbackLog::Callback,
+                        log.Instance()),
+              0u);
   }
 
   void Prepare(Buffers& buffers) {
