@@ -302,11 +302,15 @@ bool JackCapture::Open(std::string& error) {
   jack_status_t status{};
   m_client.reset(jack_client_open("qm-capture", JackNoStartServer, &status));
   if (!m_client) {
-    error = "the capture client could not connect to the JACK server";
+    char status_text[16];
+    std::snprintf(status_text, sizeof status_text, "0x%x", static_cast<unsigned>(status));
+    error = std::string("the capture client could not connect to the JACK server (status ") +
+            status_text + ")";
     return false;
   }
   m_port = jack_port_register(m_client.get(), "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   jack_set_process_callback(m_client.get(), &JackCapture::Process, this);
+  jack_set_xrun_callback(m_client.get(), &JackCapture::Xrun, this);
   if (!m_port || jack_activate(m_client.get()) != 0) {
     m_client.reset();
     error = "the capture client could not register or activate its port";
@@ -322,6 +326,11 @@ void JackCapture::Close() {
 }
 
 std::string JackCapture::PortName() const { return m_port ? jack_port_name(m_port) : ""; }
+
+int JackCapture::Xrun(void* arg) {
+  static_cast<JackCapture*>(arg)->m_xruns.fetch_add(1);
+  return 0;
+}
 
 int JackCapture::Process(std::uint32_t frames, void* arg) {
   auto* self = static_cast<JackCapture*>(arg);

@@ -95,6 +95,8 @@ class JackCapture {
   void ClearEvents() { m_events.clear(); }
   // Events the process callback had to drop because the test did not collect in time.
   unsigned Overflows() const { return m_overflows.load(); }
+  // Cycles the server reported late to this client (xruns) since it opened.
+  unsigned Xruns() const { return m_xruns.load(); }
 
  private:
   struct Raw {
@@ -103,12 +105,14 @@ class JackCapture {
     std::int64_t seenNanoseconds;
   };
   static int Process(std::uint32_t frames, void* arg);
+  static int Xrun(void* arg);
 
   struct ClientCloser {
     void operator()(_jack_client* client) const;
   };
   std::unique_ptr<SpscRing<Raw, 4096>> m_ring;
   std::atomic<unsigned> m_overflows{0};
+  std::atomic<unsigned> m_xruns{0};
   std::vector<Event> m_events;
   _jack_port* m_port = nullptr;
   std::unique_ptr<_jack_client, ClientCloser> m_client;  // last: closed first

@@ -92,14 +92,7 @@ MidiResult CompositeMidiServices::Open(HMidiOut* device, std::uint32_t deviceId,
     // The number means a place in the list as it is now, not as it was at the last look.
     OutDeviceCount();
     backend = Locate(deviceId, true, local);
-    if (!backend && !m_backends.empty()) {
-      // Past the end of every list: the last backend says whether that is a bad number or
-      // a transport that is down (a stopped server lists nothing).
-      unsigned before = 0;
-      for (std::size_t i = 0; i + 1 < m_backends.size(); ++i) before += m_backends[i].outCount;
-      backend = &m_backends.back();
-      local = deviceId - before;
-    }
+    if (!backend) return QM_MMSYSERR_BADDEVICEID;
   }
   auto opened = std::make_unique<CompositeDevice>();
   opened->backend = backend->services.get();
@@ -146,7 +139,9 @@ MidiResult CompositeMidiServices::Close(HMidiOut device) {
 
 std::string CompositeMidiServices::ErrorText(MidiResult result) {
   const std::string standard = StandardMidiErrorText(result);
-  if (result < kBackendErrorBase) return standard;
+  // A number past the end of the list may have a better explanation than a bad number:
+  // a transport that is down lists nothing.
+  if (result < kBackendErrorBase && result != QM_MMSYSERR_BADDEVICEID) return standard;
   for (Backend& backend : m_backends) {
     std::string text = backend.services->ErrorText(result);
     if (text != standard) return text;

@@ -283,12 +283,12 @@ class JackOutDevice final : public MidiOutDevice {
 
   // Realtime thread. A device port writes only while it is connected, and only once the
   // connection has settled: what goes out earlier reaches nobody. The virtual port is
-  // the user's to connect; it writes at once.
+  // the user's to connect: unconnected, it writes (to nobody, as a socket without a cable
+  // would); a new connection settles first like any other.
   bool LinkCarriesData() {
-    if (m_target.empty()) return true;
     if (jack_port_connected(m_port) <= 0) {
       m_linkedCycles = 0;
-      return false;
+      return m_target.empty();
     }
     if (!m_pipeWire) return true;
     const jack_time_t now = jack_get_time();
@@ -591,9 +591,7 @@ MidiResult JackMidiServices::Open(HMidiOut* device, std::uint32_t deviceId, Midi
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_looked) m_snapshot = Look();
     m_looked = true;
-    if (deviceId >= m_snapshot.outputs.size()) {
-      return m_snapshot.serverRunning ? QM_MMSYSERR_BADDEVICEID : kJackServerGone;
-    }
+    if (deviceId >= m_snapshot.outputs.size()) return QM_MMSYSERR_BADDEVICEID;
     target = m_snapshot.outputs[deviceId];
   }
   auto opened = std::make_unique<JackOutDevice>(callback, instance);
@@ -651,6 +649,12 @@ MidiResult JackMidiServices::Close(HMidiOut device) {
 }
 
 std::string JackMidiServices::ErrorText(MidiResult result) {
+  if (result == QM_MMSYSERR_BADDEVICEID) {
+    // The engine checks numbers against the count itself; with the server down the JACK
+    // ports are simply missing from it.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_looked && !m_snapshot.serverRunning) result = kJackServerGone;
+  }
   switch (result) {
     case kJackServerGone:
       return "The JACK server is not running or has stopped. Start the JACK server, then "

@@ -57,9 +57,8 @@ class JackMidiServices final : public MidiServices {
   unsigned InDeviceCount() override;
   bool InDeviceName(unsigned device, std::string& name) override;
 
-  // Errors: kJackServerGone when no server runs, QM_MMSYSERR_BADDEVICEID for a number
-  // outside the last look of a running server, kJackClientFailed, kJackPortFailed,
-  // kJackConnectFailed.
+  // Errors: QM_MMSYSERR_BADDEVICEID for a number outside the last look, kJackServerGone when
+  // no server runs, kJackClientFailed, kJackPortFailed, kJackConnectFailed.
   MidiResult Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                 std::uintptr_t instance) override;
   MidiResult PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
@@ -73,6 +72,8 @@ class JackMidiServices final : public MidiServices {
   // Deactivates and closes the client first, then returns every held header, then
   // QM_MOM_CLOSE. Bounded.
   MidiResult Close(HMidiOut device) override;
+  // QM_MMSYSERR_BADDEVICEID gets the text of kJackServerGone when the last look found no
+  // server: the number was out of range because the server's ports were missing.
   std::string ErrorText(MidiResult result) override;
 
  private:
