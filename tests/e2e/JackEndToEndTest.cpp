@@ -225,7 +225,8 @@ TEST_F(JackEndToEndTest, DestinationThatEndsAndComesBackGetsTheNextKeys) {
     if (SendKey(i % 2 ? cxl : ent) == 1) ++sent;
     PumpUntil([&] { return capture.Collect() >= sent || seams.Boxes().size() > boxes; }, kArrivalBound);
   }
-  ASSERT_TRUE(ArrivedCount(sent));
+  ASSERT_TRUE(ArrivedCount(sent)) << capture.Events().size() << " of " << sent << " arrived; boxes: "
+                                  << BoxTexts();
   ASSERT_EQ(capture.Events().size(), sent);
   for (const RecordingSeams::Box& box : seams.Boxes()) {
     EXPECT_EQ(box.text.find("Error: " + services->ErrorText(kJackPortGone)), 0u) << box.text;

@@ -130,10 +130,13 @@ class JackOutDevice final : public MidiOutDevice {
   }
 
   // Client, port, notifier, activation, connection. Nothing calls back on failure.
-  MidiResult Start(const std::string& target) {
+  // client: one already open (the services' listing client) to use instead of opening
+  // another; null to open one.
+  MidiResult Start(const std::string& target, JackClientPtr client) {
     m_target = target;
     m_notifier = std::jthread([this](std::stop_token stop) { NotifierMain(stop); });
     std::lock_guard<std::mutex> lock(m_clientMutex);
+    m_client = std::move(client);
     return Connect();
   }
 
@@ -200,7 +203,7 @@ class JackOutDevice final : public MidiOutDevice {
   // Opens the client and connects it; m_clientMutex held. On failure no client is left.
   MidiResult Connect() {
     MidiResult failure = 0;
-    m_client = OpenClient(&failure);
+    if (!m_client) m_client = OpenClient(&failure);
     if (!m_client) return failure;
     jack_client_t* client = m_client.get();
     m_clientName = jack_get_client_name(client);
@@ -211,10 +214,8 @@ class JackOutDevice final : public MidiOutDevice {
     // plain one. Both end up here.
     jack_on_info_shutdown(client, &JackOutDevice::ServerShutdownInfo, this);
     jack_on_shutdown(client, &JackOutDevice::ServerShutdown, this);
-    if (!m_target.empty()) {
-      jack_set_port_connect_callback(client, &JackOutDevice::PortConnect, this);
-      jack_set_port_registration_callback(client, &JackOutDevice::PortRegistration, this);
-    }
+    jack_set_port_connect_callback(client, &JackOutDevice::PortConnect, this);
+    if (!m_target.empty()) jack_set_port_registration_callback(client, &JackOutDevice::PortRegistration, this);
     const char* portName = m_target.empty() ? kVirtualPortName : kDevicePortName;
     m_port = jack_port_register(client, portName, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     MidiResult result = 0;
@@ -261,6 +262,7 @@ class JackOutDevice final : public MidiOutDevice {
     jack_client_t* client = m_client.get();
     const int connected = jack_connect(client, jack_port_name(m_port), m_target.c_str());
     const bool linked = connected == 0 || connected == EEXIST;
+    if (connected == 0) m_linkEpoch.fetch_add(1, std::memory_order_release);
     m_destinationMissing.store(!linked);
     return linked;
   }
@@ -286,6 +288,13 @@ class JackOutDevice final : public MidiOutDevice {
   // the user's to connect: unconnected, it writes (to nobody, as a socket without a cable
   // would); a new connection settles first like any other.
   bool LinkCarriesData() {
+    // A connection replaced by another (the destination restarted) may never show as
+    // none here; the new one settles all the same.
+    const unsigned epoch = m_linkEpoch.load(std::memory_order_acquire);
+    if (epoch != m_seenLinkEpoch) {
+      m_seenLinkEpoch = epoch;
+      m_linkedCycles = 0;
+    }
     if (jack_port_connected(m_port) <= 0) {
       m_linkedCycles = 0;
       return m_target.empty();
@@ -371,15 +380,17 @@ class JackOutDevice final : public MidiOutDevice {
     self->m_wake.Post();
   }
 
-  // A notification thread of libjack: the connection to the destination went away (its
-  // program ended or someone disconnected it).
+  // A notification thread of libjack: a connection of our port came or went. A lost
+  // connection to the destination (its program ended, or someone disconnected it) is
+  // made again as soon as the destination is back.
   static void PortConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* arg) {
     auto* self = static_cast<JackOutDevice*>(arg);
-    if (connect) return;
     jack_client_t* client = self->m_notifyClient.load();
     if (!client) return;
     const jack_port_t* ours = self->m_port;
     if (jack_port_by_id(client, a) != ours && jack_port_by_id(client, b) != ours) return;
+    self->m_linkEpoch.fetch_add(1, std::memory_order_release);
+    if (connect || self->m_target.empty()) return;
     self->m_destinationMissing.store(true);
     self->m_wake.Post();
   }
@@ -497,6 +508,8 @@ class JackOutDevice final : public MidiOutDevice {
   // Realtime thread only (a new client's callback starts after the old one's ended):
   // cycles, and since when, the port has been connected.
   int m_linkedCycles = 0;
+  unsigned m_seenLinkEpoch = 0;
+  std::atomic<unsigned> m_linkEpoch{0};  // counts connections made or lost
   std::atomic<std::uint64_t> m_cycle{0};
   std::atomic<std::uint64_t> m_lastWriteCycle{0};  // 0: nothing written yet
   std::atomic<Clock::rep> m_lastWriteNanoseconds{0};
@@ -528,15 +541,41 @@ JackMidiServices::JackMidiServices() {
   });
 }
 
-JackMidiServices::~JackMidiServices() = default;
+JackMidiServices::~JackMidiServices() {
+  if (m_lister && m_listerGone.load()) static_cast<void>(m_lister.release());
+}
+
+jack_client_t* JackMidiServices::ListingClient() {
+  if (m_lister && m_listerGone.load()) {
+    // libjack cannot close a client of a server that went away once another server of
+    // that name runs, and may crash trying; such a client is left as it is.
+    static_cast<void>(m_lister.release());
+  }
+  if (!m_lister) {
+    m_listerGone.store(false);
+    JackClientPtr client = OpenClient(nullptr);
+    if (!client) return nullptr;
+    jack_on_info_shutdown(
+        client.get(), [](jack_status_t, const char*, void* arg) { ListingServerShutdown(arg); }, this);
+    jack_on_shutdown(client.get(), &JackMidiServices::ListingServerShutdown, this);
+    m_lister.reset(client.release());
+  }
+  return m_lister.get();
+}
+
+void JackMidiServices::ClientCloser::operator()(jack_client_t* client) const { jack_client_close(client); }
+
+void JackMidiServices::ListingServerShutdown(void* arg) {
+  static_cast<JackMidiServices*>(arg)->m_listerGone.store(true);
+}
 
 JackMidiServices::Snapshot JackMidiServices::Look() {
   Snapshot snapshot;
-  JackClientPtr client = OpenClient(nullptr);
+  jack_client_t* client = ListingClient();
   if (!client) return snapshot;
   snapshot.serverRunning = true;
   const auto collect = [&](unsigned long flags, std::vector<std::string>& names) {
-    const char** ports = jack_get_ports(client.get(), nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
     if (!ports) return;
     for (const char** port = ports; *port; ++port) {
       const std::string name = *port;
@@ -587,15 +626,21 @@ MidiResult JackMidiServices::Open(HMidiOut* device, std::uint32_t deviceId, Midi
   *device = nullptr;
   if (!callback) return QM_MMSYSERR_INVALPARAM;
   std::string target;
-  if (deviceId != QM_MIDI_MAPPER) {
+  JackClientPtr client;
+  {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_looked) m_snapshot = Look();
-    m_looked = true;
-    if (deviceId >= m_snapshot.outputs.size()) return QM_MMSYSERR_BADDEVICEID;
-    target = m_snapshot.outputs[deviceId];
+    if (deviceId != QM_MIDI_MAPPER) {
+      if (!m_looked) m_snapshot = Look();
+      m_looked = true;
+      if (deviceId >= m_snapshot.outputs.size()) return QM_MMSYSERR_BADDEVICEID;
+      target = m_snapshot.outputs[deviceId];
+    }
+    // The listing client becomes the device's: one client per process for listing and
+    // sending. The next listing opens another.
+    if (ListingClient()) client.reset(m_lister.release());
   }
   auto opened = std::make_unique<JackOutDevice>(callback, instance);
-  if (const MidiResult result = opened->Start(target)) return result;
+  if (const MidiResult result = opened->Start(target, std::move(client))) return result;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ownClients.insert(opened->ClientName());

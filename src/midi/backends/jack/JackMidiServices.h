@@ -1,8 +1,10 @@
 // MIDI output over a JACK server. Output devices are the MIDI input ports of the other
 // clients of the server, named "client:port"; input devices are their MIDI output ports.
-// Opening a device starts a client named "Quillmark" (never a server) with one MIDI
-// output port connected to the chosen port; QM_MIDI_MAPPER opens the port "Quillmark"
-// unconnected, for any other program to connect to.
+// The lists are read with a client named "Quillmark" (never a server), which stays open
+// and becomes the device's client at the next open, so listing and sending take one
+// client; opening a device gives that client one MIDI output port connected to the chosen
+// port. QM_MIDI_MAPPER opens the port "Quillmark" unconnected, for any other program to
+// connect to.
 //
 // Long and short messages reach the process callback through a lock-free ring. A long
 // message completes (QM_MOM_DONE) only after the process callback has written it into the
@@ -24,6 +26,7 @@
 // out; without a server it fails with kJackServerGone.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -31,6 +34,8 @@
 #include <vector>
 
 #include "midi/MidiServices.h"
+
+struct _jack_client;
 
 // Result codes of this backend.
 inline constexpr MidiResult kJackServerGone = kBackendErrorBase + 0x01;
@@ -83,8 +88,17 @@ class JackMidiServices final : public MidiServices {
     bool serverRunning = false;
   };
   Snapshot Look();
+  // The client the lists are read with, opened when there is none (null without a
+  // server); m_mutex held.
+  _jack_client* ListingClient();
+  static void ListingServerShutdown(void* arg);
 
+  struct ClientCloser {
+    void operator()(_jack_client* client) const;
+  };
   std::mutex m_mutex;
+  std::unique_ptr<_jack_client, ClientCloser> m_lister;
+  std::atomic<bool> m_listerGone{false};
   Snapshot m_snapshot;
   bool m_looked = false;
   std::set<std::string> m_ownClients;  // client names of our open devices
