@@ -34,7 +34,7 @@ constexpr auto kServerStopBound = std::chrono::seconds(5);
 // How long a test waits for a free server name while other test runs hold them all.
 constexpr auto kNameClaimBound = std::chrono::seconds(120);
 // jackd2 names this user's test servers can take; libjack's registry has 8 slots.
-constexpr int kServerNamePool = 4;
+constexpr int kServerNamePool = 6;
 constexpr const char* kPipeWireRemote = "quillmark-pw";  // core.name in our config
 // A new port reaches another PipeWire client's view within milliseconds.
 constexpr auto kListingBound = std::chrono::seconds(30);
@@ -125,12 +125,14 @@ bool JackTestServer::ClaimName(std::string& error) {
   for (;;) {
     for (int slot = 0; slot < kServerNamePool; ++slot) {
       const std::string name = "quillmark-test-" + std::to_string(slot);
+      if (m_triedNames.contains(name)) continue;
       const std::string lockPath = "/tmp/" + name + "-" + std::to_string(getuid()) + ".lock";
       const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
       if (fd < 0) continue;
       if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
         m_nameLock = fd;
         m_name = name;
+        m_triedNames.insert(name);
         setenv("JACK_DEFAULT_SERVER", m_name.c_str(), 1);
         return true;
       }
@@ -149,6 +151,19 @@ bool JackTestServer::Start(std::string& error) {
   if (!ClaimName(error)) return false;
   if (Launch(error)) return true;
   if (PipeWire()) return false;
+  // libjack thinks a server of this name still runs when a killed one's registry entry
+  // names a process ID that another process has taken since (IDs wrap at 32768 and a
+  // busy machine goes round quickly). Nothing of ours runs under the name (we hold its
+  // lock): take the next one.
+  while (error.find("server already active") != std::string::npos && !m_triedNames.empty()) {
+    if (m_triedNames.size() >= static_cast<std::size_t>(kServerNamePool)) return false;
+    close(m_nameLock);
+    m_nameLock = -1;
+    m_name.clear();
+    error.clear();
+    if (!ClaimName(error)) return false;
+    if (Launch(error)) return true;
+  }
   // Servers of test runs from before the name pool were named after their process; give
   // back the slots of those that died.
   if (error.find("Too many servers") == std::string::npos) return false;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,7 @@ class JackTestServer {
   unsigned m_period;
   pid_t m_pid = -1;
   int m_nameLock = -1;       // jackd2: the lock file that holds m_name
+  std::set<std::string> m_triedNames;  // jackd2: names this server has held
   std::string m_runtimeDir;  // PipeWire: the private runtime folder
   bool m_abandoned = false;  // killed, its registry slot not yet given back
 };

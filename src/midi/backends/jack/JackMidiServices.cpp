@@ -178,12 +178,15 @@ class JackOutDevice final : public MidiOutDevice {
   }
 
   MidiResult Reset() {
+    std::vector<MidiHeader*> returned;
     {
       std::lock_guard<std::mutex> consumer(m_consumerMutex);
       if (!Quiesce()) return kJackStuck;
-      ReturnQueued();
+      TakeQueued(returned);
       if (!m_gone.load()) m_processBlocked.store(false);
     }
+    // Outside the consumer role, which a revival may wait for under the engine's lock.
+    for (MidiHeader* header : returned) Complete(header);
     return WaitUntilNothingHeld() ? MidiResult{0} : kJackStuck;
   }
 
@@ -237,13 +240,22 @@ class JackOutDevice final : public MidiOutDevice {
 
   // Sending thread, producer role held. Replaces the client of a server that went away.
   MidiResult Revive() {
+    std::vector<MidiHeader*> returned;
+    const MidiResult result = ReviveClient(returned);
+    for (MidiHeader* header : returned) Complete(header);
+    return result;
+  }
+
+  MidiResult ReviveClient(std::vector<MidiHeader*>& returned) {
     std::lock_guard<std::mutex> consumer(m_consumerMutex);
     std::lock_guard<std::mutex> lock(m_clientMutex);
     // The old process callback never runs again: what it left queued goes back now, and
     // the new one takes over the consumer role from here.
-    ReturnQueued();
+    TakeQueued(returned);
     m_notifyClient.store(nullptr);
-    m_client.reset();
+    // The notifier closes a dead client at once; one it has not reached yet is left as it
+    // is: libjack may crash closing it now that another server of that name may run.
+    static_cast<void>(m_client.release());
     m_port = nullptr;
     m_gone.store(false);
     m_destinationMissing.store(false);
@@ -420,9 +432,15 @@ class JackOutDevice final : public MidiOutDevice {
       m_wake.Wait();
       DeliverDone();
       if (m_gone.load()) {
-        // A reset or a revival holding the consumer role returns the queue itself.
-        std::unique_lock<std::mutex> consumer(m_consumerMutex, std::try_to_lock);
-        if (consumer && m_gone.load() && Quiesce()) ReturnQueued();
+        // A reset or a revival holding the consumer role returns the queue itself. The
+        // headers go back outside the role: a revival may wait for it while its caller
+        // holds the lock the engine's callback takes.
+        std::vector<MidiHeader*> returned;
+        {
+          std::unique_lock<std::mutex> consumer(m_consumerMutex, std::try_to_lock);
+          if (consumer && m_gone.load() && Quiesce()) TakeQueued(returned);
+        }
+        for (MidiHeader* header : returned) Complete(header);
         // A client of a stopped server must be closed before the next server of that name
         // starts: libjack cannot close it cleanly afterwards.
         CloseDeadClient();
@@ -463,6 +481,16 @@ class JackOutDevice final : public MidiOutDevice {
 
   // Consumer of m_toProcess while the process callback is kept away: returns every header
   // not yet written and drops short messages.
+  // Like ReturnQueued, but hands the headers to the caller to return.
+  void TakeQueued(std::vector<MidiHeader*>& headers) {
+    for (std::size_t i = 0; i < m_writtenCount; ++i) headers.push_back(m_written[i]);
+    m_writtenCount = 0;
+    Outgoing item{};
+    while (m_toProcess.Pop(item)) {
+      if (item.header) headers.push_back(item.header);
+    }
+  }
+
   void ReturnQueued() {
     for (std::size_t i = 0; i < m_writtenCount; ++i) Complete(m_written[i]);
     m_writtenCount = 0;
