@@ -10,9 +10,11 @@
 // message completes (QM_MOM_DONE) only after the process callback has written it into the
 // port buffer of a port that is connected to the destination: that is as far as JACK
 // lets a client see, not the moment the destination read it. Nothing is written before
-// the connection carries data (PipeWire's libjack reports a connection a few cycles
-// before it does), nor more per cycle than every server takes (kCycleByteBudget); the
-// rest waits for the next cycle. Completions are delivered from a notifier thread of the
+// the connection carries data (PipeWire's libjack reports a connection before it does,
+// and nothing tells when it does: under PipeWire a new connection waits 4 cycles and
+// 50 ms), nor more per cycle than every server takes (kCycleByteBudget); the rest waits
+// for the next cycle. Close lets the last cycles' writes leave before the connection
+// goes with the client. Completions are delivered from a notifier thread of the
 // device, which sleeps until there is work: never from the realtime thread, since the
 // engine's callback takes a lock the user-interface thread holds while sending.
 //
