@@ -11,7 +11,8 @@ run_packages=(
 )
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  jackd2 xvfb openbox xdotool x11-utils imagemagick nginx-light
+  jackd2 pipewire pipewire-bin pipewire-jack
+  xvfb openbox xdotool x11-utils imagemagick nginx-light
   desktop-file-utils appstream man-db libxdamage-dev
   # The Windows cross-build (mingw-w64 with the posix thread model, GoogleTest from the
   # googletest sources) and wine to run its tests.

@@ -69,6 +69,8 @@ TEST_F(NoTransportTest, PlatformServicesFallBackToJackForTheVirtualPort) {
   const MidiResult result = services->Open(&device, QM_MIDI_MAPPER, &Count, 0);
   EXPECT_EQ(result, kJackServerGone);
   EXPECT_EQ(services->ErrorText(result), JackMidiServices().ErrorText(kJackServerGone));
+  // A device number the empty list cannot hold is explained by the missing server.
+  EXPECT_EQ(services->ErrorText(QM_MMSYSERR_BADDEVICEID), services->ErrorText(result));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -27,32 +28,54 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-// Generous: a shared two-core machine under a sanitizer can take seconds to start jackd.
+// Generous: a shared two-core machine under a sanitizer can take seconds to start a server.
 constexpr auto kServerStartBound = std::chrono::seconds(30);
 constexpr auto kServerStopBound = std::chrono::seconds(5);
+// How long a test waits for a free server name while other test runs hold them all.
+constexpr auto kNameClaimBound = std::chrono::seconds(120);
+// jackd2 names this user's test servers can take; libjack's registry has 8 slots.
+constexpr int kServerNamePool = 6;
+constexpr const char* kPipeWireRemote = "quillmark-pw";  // core.name in our config
+// A new port reaches another PipeWire client's view within milliseconds.
+constexpr auto kListingBound = std::chrono::seconds(30);
 
 #ifndef QUILLMARK_JACKD
 #define QUILLMARK_JACKD ""
+#endif
+#ifndef QUILLMARK_PIPEWIRE
+#define QUILLMARK_PIPEWIRE ""
+#endif
+#ifndef QUILLMARK_PIPEWIRE_CONF
+#define QUILLMARK_PIPEWIRE_CONF ""
 #endif
 
 void Quiet(const char*) {}
 
 bool ServerTakesClients(const std::string& name) {
   jack_status_t status{};
-  jack_client_t* probe = jack_client_open(
-      "qm-probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
-      name.c_str());
+  jack_client_t* probe =
+      JackTestServer::PipeWire()
+          ? jack_client_open("qm-probe", JackNoStartServer, &status)
+          : jack_client_open("qm-probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                             &status, name.c_str());
   if (!probe) return false;
   jack_client_close(probe);
   return true;
 }
 
+std::string TempDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp && *tmp ? tmp : "/tmp";
+}
+
 }  // namespace
 
+bool JackTestServer::PipeWire() {
+  const char* server = std::getenv("QUILLMARK_JACK_SERVER");
+  return server && std::string(server) == "pipewire";
+}
+
 JackTestServer::JackTestServer(unsigned periodFrames) : m_period(periodFrames) {
-  static std::atomic<int> serial{0};
-  m_name = "quillmark-test-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
-  setenv("JACK_DEFAULT_SERVER", m_name.c_str(), 1);
   // Probing a server that is still starting is expected to fail; keep the log readable.
   jack_set_error_function(&Quiet);
   jack_set_info_function(&Quiet);
@@ -61,20 +84,88 @@ JackTestServer::JackTestServer(unsigned periodFrames) : m_period(periodFrames) {
 JackTestServer::JackTestServer(std::string name) : m_name(std::move(name)), m_period(64) {}
 
 JackTestServer::~JackTestServer() {
-  if (m_pid <= 0 && m_abandoned) {
+  if (m_pid <= 0 && m_abandoned && !PipeWire()) {
     // Only a server of the same name gives a killed server's registry entry back.
     std::string ignored;
-    Start(ignored);
+    Launch(ignored);
   }
   Stop();
-  std::remove(LogPath().c_str());
+  if (!m_name.empty()) std::remove(LogPath().c_str());
+  if (!m_runtimeDir.empty()) {
+    // pipewire leaves its socket and lock file behind.
+    if (DIR* dir = opendir(m_runtimeDir.c_str())) {
+      while (const dirent* entry = readdir(dir)) {
+        const std::string file = entry->d_name;
+        if (file != "." && file != "..") std::remove((m_runtimeDir + "/" + file).c_str());
+      }
+      closedir(dir);
+    }
+    rmdir(m_runtimeDir.c_str());
+  }
+  if (m_nameLock >= 0) close(m_nameLock);
+}
+
+bool JackTestServer::ClaimName(std::string& error) {
+  if (!m_name.empty()) return true;
+  if (PipeWire()) {
+    std::string pattern = TempDir() + "/quillmark-pw-XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+      error = std::string("could not make a runtime folder for pipewire: ") + std::strerror(errno);
+      return false;
+    }
+    m_runtimeDir = pattern;
+    m_name = kPipeWireRemote;
+    setenv("PIPEWIRE_RUNTIME_DIR", m_runtimeDir.c_str(), 1);
+    setenv("PIPEWIRE_REMOTE", kPipeWireRemote, 1);
+    return true;
+  }
+  // One lock file per name, shared by every test run of this user; the kernel lets go of
+  // a lock when its holder ends, however it ends.
+  const auto deadline = Clock::now() + kNameClaimBound;
+  for (;;) {
+    for (int slot = 0; slot < kServerNamePool; ++slot) {
+      const std::string name = "quillmark-test-" + std::to_string(slot);
+      if (m_triedNames.contains(name)) continue;
+      const std::string lockPath = "/tmp/" + name + "-" + std::to_string(getuid()) + ".lock";
+      const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      if (fd < 0) continue;
+      if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        m_nameLock = fd;
+        m_name = name;
+        m_triedNames.insert(name);
+        setenv("JACK_DEFAULT_SERVER", m_name.c_str(), 1);
+        return true;
+      }
+      close(fd);
+    }
+    if (Clock::now() > deadline) {
+      error = "every JACK test server name stayed in use by other test runs";
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
 }
 
 bool JackTestServer::Start(std::string& error) {
   if (m_pid > 0) return true;
+  if (!ClaimName(error)) return false;
   if (Launch(error)) return true;
-  // libjack keeps a handful of server slots per user, and a killed server keeps its slot
-  // until a server of its name starts again: give back the slots of test runs that died.
+  if (PipeWire()) return false;
+  // libjack thinks a server of this name still runs when a killed one's registry entry
+  // names a process ID that another process has taken since (IDs wrap at 32768 and a
+  // busy machine goes round quickly). Nothing of ours runs under the name (we hold its
+  // lock): take the next one.
+  while (error.find("server already active") != std::string::npos && !m_triedNames.empty()) {
+    if (m_triedNames.size() >= static_cast<std::size_t>(kServerNamePool)) return false;
+    close(m_nameLock);
+    m_nameLock = -1;
+    m_name.clear();
+    error.clear();
+    if (!ClaimName(error)) return false;
+    if (Launch(error)) return true;
+  }
+  // Servers of test runs from before the name pool were named after their process; give
+  // back the slots of those that died.
   if (error.find("Too many servers") == std::string::npos) return false;
   ReclaimAbandonedServers();
   error.clear();
@@ -82,22 +173,37 @@ bool JackTestServer::Start(std::string& error) {
 }
 
 bool JackTestServer::Launch(std::string& error) {
-  const std::string jackd = QUILLMARK_JACKD;
-  if (jackd.empty()) {
-    error = "jackd was not found when the tests were configured; run tools/setup.sh";
+  const bool pipeWire = PipeWire() && !m_runtimeDir.empty();
+  const std::string program = pipeWire ? QUILLMARK_PIPEWIRE : QUILLMARK_JACKD;
+  if (program.empty()) {
+    error = std::string(pipeWire ? "pipewire" : "jackd") +
+            " was not found when the tests were configured; run tools/setup.sh";
     return false;
   }
   const std::string period = std::to_string(m_period);
-  // No realtime scheduling: a test must not starve the other work of a shared machine.
-  // Synchronous mode: the server waits for its clients each cycle instead of dropping a
-  // late cycle, so a slow machine delays events but does not lose them. Few ports keep
-  // the server's shared memory small.
-  std::vector<std::string> args = {jackd, "-n", m_name, "--no-realtime", "--sync",
-                                   "--timeout", "10000", "--port-max", "32",
-                                   "-d", "dummy", "-r", "48000", "-p", period};
+  std::vector<std::string> args;
+  std::vector<std::string> environment;
+  if (pipeWire) {
+    // Our config: no devices, no session manager, no session bus; a dummy driver at a
+    // 64-frame quantum.
+    args = {program, "-c", QUILLMARK_PIPEWIRE_CONF};
+    environment = {"XDG_RUNTIME_DIR=" + m_runtimeDir, "PIPEWIRE_RUNTIME_DIR=" + m_runtimeDir,
+                   "HOME=" + m_runtimeDir, "PATH=/usr/bin:/bin"};
+  } else {
+    // No realtime scheduling: a test must not starve the other work of a shared machine.
+    // Synchronous mode: the server waits for its clients each cycle instead of dropping a
+    // late cycle, so a slow machine delays events but does not lose them. Few ports keep
+    // the server's shared memory small.
+    args = {program, "-n", m_name, "--no-realtime", "--sync", "--timeout", "10000",
+            "--port-max", "32", "-d", "dummy", "-r", "48000", "-p", period};
+    for (char** variable = environ; *variable; ++variable) environment.emplace_back(*variable);
+  }
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& variable : environment) envp.push_back(variable.data());
+  envp.push_back(nullptr);
   const std::string logPath = LogPath();
   const pid_t parent = getpid();
 
@@ -114,12 +220,12 @@ bool JackTestServer::Launch(std::string& error) {
       dup2(log, STDOUT_FILENO);
       dup2(log, STDERR_FILENO);
     }
-    execv(argv[0], argv.data());
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   if (m_pid < 0) {
     m_pid = -1;
-    error = std::string("could not start jackd: ") + std::strerror(errno);
+    error = std::string("could not start the server: ") + std::strerror(errno);
     return false;
   }
 
@@ -127,7 +233,7 @@ bool JackTestServer::Launch(std::string& error) {
   while (Clock::now() < deadline) {
     if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
       m_pid = -1;
-      error = "jackd ended at start-up; its log:\n" + ReadLog();
+      error = program + " ended at start-up; its log:\n" + ReadLog();
       return false;
     }
     if (ServerTakesClients(m_name)) {
@@ -136,7 +242,7 @@ bool JackTestServer::Launch(std::string& error) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  error = "jackd did not take clients in time; its log:\n" + ReadLog();
+  error = program + " did not take clients in time; its log:\n" + ReadLog();
   Kill();
   return false;
 }
@@ -167,7 +273,8 @@ bool JackTestServer::EndProcess(int signal) {
 }
 
 void JackTestServer::ReclaimAbandonedServers() {
-  // Our servers are named after the test process; one whose process is gone is abandoned.
+  // Servers of older test runs were named after their process; one whose process is
+  // gone is abandoned.
   const std::string prefix = "jack_quillmark-test-";
   DIR* dir = opendir("/dev/shm");
   if (!dir) return;
@@ -188,8 +295,8 @@ void JackTestServer::ReclaimAbandonedServers() {
 }
 
 std::string JackTestServer::LogPath() const {
-  const char* tmp = std::getenv("TMPDIR");
-  return std::string(tmp && *tmp ? tmp : "/tmp") + "/" + m_name + ".log";
+  const std::string name = m_runtimeDir.empty() ? m_name : m_runtimeDir.substr(m_runtimeDir.rfind('/') + 1);
+  return TempDir() + "/" + name + ".log";
 }
 
 std::string JackTestServer::ReadLog() const {
@@ -210,11 +317,15 @@ bool JackCapture::Open(std::string& error) {
   jack_status_t status{};
   m_client.reset(jack_client_open("qm-capture", JackNoStartServer, &status));
   if (!m_client) {
-    error = "the capture client could not connect to the JACK server";
+    char status_text[16];
+    std::snprintf(status_text, sizeof status_text, "0x%x", static_cast<unsigned>(status));
+    error = std::string("the capture client could not connect to the JACK server (status ") +
+            status_text + ")";
     return false;
   }
   m_port = jack_port_register(m_client.get(), "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   jack_set_process_callback(m_client.get(), &JackCapture::Process, this);
+  jack_set_xrun_callback(m_client.get(), &JackCapture::Xrun, this);
   if (!m_port || jack_activate(m_client.get()) != 0) {
     m_client.reset();
     error = "the capture client could not register or activate its port";
@@ -230,6 +341,11 @@ void JackCapture::Close() {
 }
 
 std::string JackCapture::PortName() const { return m_port ? jack_port_name(m_port) : ""; }
+
+int JackCapture::Xrun(void* arg) {
+  static_cast<JackCapture*>(arg)->m_xruns.fetch_add(1);
+  return 0;
+}
 
 int JackCapture::Process(std::uint32_t frames, void* arg) {
   auto* self = static_cast<JackCapture*>(arg);
@@ -268,9 +384,17 @@ bool JackCapture::WaitForEvents(std::size_t count, std::chrono::milliseconds tim
 }
 
 std::int32_t JackCapture::DeviceIn(MidiServices& services) const {
-  const std::vector<std::string> names = OutDeviceNames(services);
-  const auto found = std::find(names.begin(), names.end(), PortName());
-  return found == names.end() ? -1 : static_cast<std::int32_t>(found - names.begin());
+  const std::string port = PortName();
+  if (port.empty()) return -1;
+  const auto deadline = Clock::now() + kListingBound;
+  for (;;) {
+    const std::vector<std::string> names = OutDeviceNames(services);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (names[i] == port || names[i].rfind(port + " ", 0) == 0) return static_cast<std::int32_t>(i);
+    }
+    if (Clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 std::vector<std::uint8_t> KeyMessageBytes(const char* keyName) {

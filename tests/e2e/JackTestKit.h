@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,18 @@
 struct _jack_client;
 struct _jack_port;
 
-// A jackd process of our own: `jackd -n <name> ... -d dummy -p <period>`, its output in
-// $TMPDIR/<name>.log. The constructor
-// points JACK_DEFAULT_SERVER of this process at it, so every client of the process (our
-// backend included) talks to this server and parallel test runs cannot meet.
+// A JACK server of our own, for this process and the programs it starts. Which one is
+// chosen by the environment, so the same tests run against both:
+// - jackd2 (default): `jackd -n <name> ... -d dummy -p <period>`. JACK_DEFAULT_SERVER of
+//   this process points at it. Names come from a small pool, each held by a lock file
+//   for the server's lifetime: libjack keeps one registry slot per server name (8 in
+//   all) and a killed server's slot is given back only when a server of the same name
+//   starts again, so reusing names never leaves slots behind, whatever ended a run.
+// - PipeWire's JACK (QUILLMARK_JACK_SERVER=pipewire, with PipeWire's libjack on the
+//   library path): `pipewire -c <our config>` in a private runtime folder, headless,
+//   with one dummy driver; PIPEWIRE_RUNTIME_DIR and PIPEWIRE_REMOTE of this process
+//   point at it.
+// The server's output goes to $TMPDIR/<name>.log.
 class JackTestServer {
  public:
   explicit JackTestServer(unsigned periodFrames = 64);
@@ -28,17 +37,21 @@ class JackTestServer {
   JackTestServer(const JackTestServer&) = delete;
   JackTestServer& operator=(const JackTestServer&) = delete;
 
-  // Starts jackd and waits (bounded) until it takes clients. False with a reason if not.
+  // True when the tests run against PipeWire's JACK.
+  static bool PipeWire();
+
+  // Starts the server and waits (bounded) until it takes clients. False with a reason.
   bool Start(std::string& error);
   // SIGKILL, as a crash would; waits (bounded) for the process to end.
   void Kill();
-  // SIGTERM, so the server gives back its slot in libjack's registry; SIGKILL if it does
-  // not end in time. Close every client first.
+  // SIGTERM, so the server gives back what it holds; SIGKILL if it does not end in time.
+  // Close every client first.
   void Stop();
   const std::string& Name() const { return m_name; }
 
  private:
-  explicit JackTestServer(std::string name);  // leaves JACK_DEFAULT_SERVER alone
+  explicit JackTestServer(std::string name);  // a stale name, started to give its slot back
+  bool ClaimName(std::string& error);
   bool Launch(std::string& error);
   bool EndProcess(int signal);
   static void ReclaimAbandonedServers();
@@ -48,6 +61,9 @@ class JackTestServer {
   std::string m_name;
   unsigned m_period;
   pid_t m_pid = -1;
+  int m_nameLock = -1;       // jackd2: the lock file that holds m_name
+  std::set<std::string> m_triedNames;  // jackd2: names this server has held
+  std::string m_runtimeDir;  // PipeWire: the private runtime folder
   bool m_abandoned = false;  // killed, its registry slot not yet given back
 };
 
@@ -68,7 +84,9 @@ class JackCapture {
   bool Open(std::string& error);
   void Close();
   std::string PortName() const;
-  // The capture port's device number in the services' output list; -1 when not listed.
+  // The capture port's device number in the services' output list, waiting (bounded)
+  // until the list shows it: PipeWire announces a new port to other clients a little
+  // later. A listed name may carry a suffix after a space. -1 when it never shows.
   std::int32_t DeviceIn(MidiServices& services) const;
 
   // Moves what the process callback received into Events(); returns how many there are.
@@ -79,6 +97,8 @@ class JackCapture {
   void ClearEvents() { m_events.clear(); }
   // Events the process callback had to drop because the test did not collect in time.
   unsigned Overflows() const { return m_overflows.load(); }
+  // Cycles the server reported late to this client (xruns) since it opened.
+  unsigned Xruns() const { return m_xruns.load(); }
 
  private:
   struct Raw {
@@ -87,12 +107,14 @@ class JackCapture {
     std::int64_t seenNanoseconds;
   };
   static int Process(std::uint32_t frames, void* arg);
+  static int Xrun(void* arg);
 
   struct ClientCloser {
     void operator()(_jack_client* client) const;
   };
   std::unique_ptr<SpscRing<Raw, 4096>> m_ring;
   std::atomic<unsigned> m_overflows{0};
+  std::atomic<unsigned> m_xruns{0};
   std::vector<Event> m_events;
   _jack_port* m_port = nullptr;
   std::unique_ptr<_jack_client, ClientCloser> m_client;  // last: closed first

@@ -97,6 +97,8 @@ MidiResult CompositeMidiServices::Open(HMidiOut* device, std::uint32_t deviceId,
     }
     if (!backend) return QM_MIDIERR_NODEVICE;
   } else {
+    // The number means a place in the list as it is now, not as it was at the last look.
+    OutDeviceCount();
     backend = Locate(deviceId, true, local);
     if (!backend) return QM_MMSYSERR_BADDEVICEID;
   }
@@ -143,9 +145,20 @@ MidiResult CompositeMidiServices::Close(HMidiOut device) {
   return closing->backend->Close(closing->inner);
 }
 
+std::string CompositeMidiServices::NoOutputsText() {
+  const std::string general = MidiServices::NoOutputsText();
+  for (Backend& backend : m_backends) {
+    std::string text = backend.services->NoOutputsText();
+    if (!text.empty() && text != general) return text;
+  }
+  return general;
+}
+
 std::string CompositeMidiServices::ErrorText(MidiResult result) {
   const std::string standard = StandardMidiErrorText(result);
-  if (result < kBackendErrorBase) return standard;
+  // A number past the end of the list may have a better explanation than a bad number:
+  // a transport that is down lists nothing.
+  if (result < kBackendErrorBase && result != QM_MMSYSERR_BADDEVICEID) return standard;
   for (Backend& backend : m_backends) {
     std::string text = backend.services->ErrorText(result);
     if (text != standard) return text;

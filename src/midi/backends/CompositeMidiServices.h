@@ -29,6 +29,7 @@ class CompositeMidiServices final : public MidiServices {
   unsigned InDeviceCount() override;
   bool InDeviceName(unsigned device, std::string& name) override;
 
+  // Takes a fresh look first, so a number means the device at that place now.
   MidiResult Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,
                 std::uintptr_t instance) override;
   MidiResult PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
@@ -37,8 +38,12 @@ class CompositeMidiServices final : public MidiServices {
   MidiResult LongMsg(HMidiOut device, MidiHeader* header, unsigned size) override;
   MidiResult Reset(HMidiOut device) override;
   MidiResult Close(HMidiOut device) override;
-  // A backend's own code gets that backend's text.
+  // A backend's own code gets that backend's text; so does QM_MMSYSERR_BADDEVICEID when a
+  // backend knows why its list came up short.
   std::string ErrorText(MidiResult result) override;
+  // A backend that knows better why there is no output at all (a JACK server that
+  // stopped) gives the text; otherwise the general one.
+  std::string NoOutputsText() override;
 
  private:
   struct Backend {

@@ -1,19 +1,34 @@
 // MIDI output over a JACK server. Output devices are the MIDI input ports of the other
 // clients of the server, named "client:port"; input devices are their MIDI output ports.
-// Opening a device starts a client named "Quillmark" (never a server) with one MIDI
-// output port connected to the chosen port; QM_MIDI_MAPPER opens the port "Quillmark"
-// unconnected, for any other program to connect to.
+// The lists are read with a client named "Quillmark" (never a server), which stays open
+// and becomes the device's client at the next open, so listing and sending take one
+// client; opening a device gives that client one MIDI output port connected to the chosen
+// port. QM_MIDI_MAPPER opens the port "Quillmark" unconnected, for any other program to
+// connect to.
 //
 // Long and short messages reach the process callback through a lock-free ring. A long
 // message completes (QM_MOM_DONE) only after the process callback has written it into the
-// port buffer; one that does not fit this cycle waits for the next. Completions are
-// delivered from a notifier thread of the device, never from the realtime thread, since
-// the engine's callback takes a lock the user-interface thread holds while sending.
+// port buffer of a port that is connected to the destination: that is as far as JACK
+// lets a client see, not the moment the destination read it. Nothing is written before
+// the connection carries data (PipeWire's libjack reports a connection before it does,
+// and nothing tells when it does: under PipeWire a new connection waits 4 cycles and
+// 50 ms), nor more per cycle than every server takes (kCycleByteBudget); the rest waits
+// for the next cycle. Close lets the last cycles' writes leave before the connection
+// goes with the client. Completions are delivered from a notifier thread of the
+// device, which sleeps until there is work: never from the realtime thread, since the
+// engine's callback takes a lock the user-interface thread holds while sending.
 //
-// When the server stops, every later call of the device fails with kJackServerGone, and
-// the headers the device still held come back within one notifier tick.
+// When the destination port goes away, later calls fail with kJackPortGone until it is
+// back; the device connects to it again as soon as it reappears (or at the next call),
+// and what was queued goes out then, or comes back with Reset or Close.
+//
+// When the server stops (noticed within a cycle or so under jackd2 and PipeWire alike),
+// the headers the device still held come back at once. The next call opens a client on
+// the server running by then and connects again, so the first key after a restart goes
+// out; without a server it fails with kJackServerGone.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -22,6 +37,8 @@
 
 #include "midi/MidiServices.h"
 
+struct _jack_client;
+
 // Result codes of this backend.
 inline constexpr MidiResult kJackServerGone = kBackendErrorBase + 0x01;
 inline constexpr MidiResult kJackClientFailed = kBackendErrorBase + 0x02;
@@ -29,6 +46,7 @@ inline constexpr MidiResult kJackPortFailed = kBackendErrorBase + 0x03;
 inline constexpr MidiResult kJackConnectFailed = kBackendErrorBase + 0x04;
 inline constexpr MidiResult kJackEventTooLarge = kBackendErrorBase + 0x05;
 inline constexpr MidiResult kJackStuck = kBackendErrorBase + 0x06;
+inline constexpr MidiResult kJackPortGone = kBackendErrorBase + 0x07;
 
 // Slots of the ring between the caller and the process callback. Larger than the engine's
 // pool (81 buffers), so a LongMsg never finds it full in practice.
@@ -52,7 +70,8 @@ class JackMidiServices final : public MidiServices {
                 std::uintptr_t instance) override;
   MidiResult PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
   MidiResult UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
-  // QM_MIDIERR_NOTREADY when the ring is full, kJackServerGone after the server stopped.
+  // QM_MIDIERR_NOTREADY when the ring is full, kJackServerGone while no server runs,
+  // kJackPortGone while the destination is missing.
   MidiResult ShortMsg(HMidiOut device, std::uint32_t message) override;
   MidiResult LongMsg(HMidiOut device, MidiHeader* header, unsigned size) override;
   // Drops what has not been written yet and returns every held header; bounded.
@@ -60,17 +79,33 @@ class JackMidiServices final : public MidiServices {
   // Deactivates and closes the client first, then returns every held header, then
   // QM_MOM_CLOSE. Bounded.
   MidiResult Close(HMidiOut device) override;
+  // QM_MMSYSERR_BADDEVICEID gets the text of kJackServerGone when the last look found no
+  // server: the number was out of range because the server's ports were missing.
   std::string ErrorText(MidiResult result) override;
+  // The text of kJackServerGone when a server this process has seen is gone; otherwise
+  // the general one.
+  std::string NoOutputsText() override;
 
  private:
   struct Snapshot {
     std::vector<std::string> outputs;  // ports we can send to
     std::vector<std::string> inputs;   // ports that send
+    bool serverRunning = false;
   };
   Snapshot Look();
+  // The client the lists are read with, opened when there is none (null without a
+  // server); m_mutex held.
+  _jack_client* ListingClient();
+  static void ListingServerShutdown(void* arg);
 
+  struct ClientCloser {
+    void operator()(_jack_client* client) const;
+  };
   std::mutex m_mutex;
+  std::unique_ptr<_jack_client, ClientCloser> m_lister;
+  std::atomic<bool> m_listerGone{false};
   Snapshot m_snapshot;
   bool m_looked = false;
+  bool m_seenServer = false;  // some look of this process found a server
   std::set<std::string> m_ownClients;  // client names of our open devices
 };
