@@ -315,7 +315,12 @@ JackCapture::~JackCapture() { Close(); }
 bool JackCapture::Open(std::string& error) {
   Close();
   jack_status_t status{};
-  m_client.reset(jack_client_open("qm-capture", JackNoStartServer, &status));
+  // PipeWire refuses a client for a moment while it still tears down the one of the same
+  // name that just closed (status 0x101); jackd2 does not. A few tries, then a failure.
+  for (int attempt = 0; attempt < 40 && !m_client; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    m_client.reset(jack_client_open("qm-capture", JackNoStartServer, &status));
+  }
   if (!m_client) {
     char status_text[16];
     std::snprintf(status_text, sizeof status_text, "0x%x", static_cast<unsigned>(status));
