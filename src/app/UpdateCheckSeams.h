@@ -2,11 +2,27 @@
 // override wait cursor, and the inputs from the settings holder and the profile.
 #pragma once
 
+#include <QObject>
+#include <deque>
+#include <mutex>
+
 #include "update/UpdateSeams.h"
 
-class QtUiThreadInvoker final : public UiThreadInvoker {
+// Tasks wait in a queue of ours under a lock; Qt's event queue carries only the call by
+// name that runs them, so no data of ours crosses between the threads inside Qt, where the
+// thread sanitizer cannot see the hand-over. Lives on the user-interface thread; tasks
+// still queued when it goes are dropped.
+class QtUiThreadInvoker final : public QObject, public UiThreadInvoker {
+  Q_OBJECT
+
  public:
   void PostToUiThread(std::function<void()> task) override;
+
+ private:
+  Q_INVOKABLE void RunPosted();
+
+  std::mutex m_mutex;
+  std::deque<std::function<void()>> m_tasks;
 };
 
 class QtWaitCursor final : public WaitCursor {
