@@ -308,7 +308,11 @@ class IniFile {
       return;
     }
     if (!m_lines.empty() && !Trim(m_lines.back()).empty()) m_lines.emplace_back();
-    m_lines.push_back("[" + EscapeName(section) + "]");
+    // Built by appending: GCC 12 at -O3 sees a false overlap in "[" + std::string.
+    std::string header = "[";
+    header += EscapeName(section);
+    header += ']';
+    m_lines.push_back(std::move(header));
     m_lines.push_back(line);
   }
 
