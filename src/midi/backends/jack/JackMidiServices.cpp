@@ -218,6 +218,9 @@ class JackOutDevice final : public MidiOutDevice {
     jack_on_info_shutdown(client, &JackOutDevice::ServerShutdownInfo, this);
     jack_on_shutdown(client, &JackOutDevice::ServerShutdown, this);
     jack_set_port_connect_callback(client, &JackOutDevice::PortConnect, this);
+    // The destination as it is now, before the notifications start: announcing it again is
+    // not news.
+    m_linkedPort.store(m_target.empty() ? nullptr : jack_port_by_name(client, m_target.c_str()));
     if (!m_target.empty()) jack_set_port_registration_callback(client, &JackOutDevice::PortRegistration, this);
     const char* portName = m_target.empty() ? kVirtualPortName : kDevicePortName;
     m_port = jack_port_register(client, portName, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
@@ -272,8 +275,10 @@ class JackOutDevice final : public MidiOutDevice {
   bool Reconnect() {
     if (!m_client || !m_port) return false;
     jack_client_t* client = m_client.get();
+    if (m_relink.exchange(false)) jack_disconnect(client, jack_port_name(m_port), m_target.c_str());
     const int connected = jack_connect(client, jack_port_name(m_port), m_target.c_str());
     const bool linked = connected == 0 || connected == EEXIST;
+    if (linked) m_linkedPort.store(jack_port_by_name(client, m_target.c_str()));
     if (connected == 0) m_linkEpoch.fetch_add(1, std::memory_order_release);
     m_destinationMissing.store(!linked);
     return linked;
@@ -408,9 +413,21 @@ class JackOutDevice final : public MidiOutDevice {
   }
 
   // A notification thread of libjack: a port came (maybe the destination, back again).
-  static void PortRegistration(jack_port_id_t, int registered, void* arg) {
+  static void PortRegistration(jack_port_id_t id, int registered, void* arg) {
     auto* self = static_cast<JackOutDevice*>(arg);
-    if (registered && self->m_destinationMissing.load()) self->m_wake.Post();
+    if (!registered) return;
+    // The destination registered again (its program restarted). PipeWire may not have
+    // told us that the old connection ended, and may keep it as a link to nothing: make
+    // the connection afresh either way.
+    jack_client_t* client = self->m_notifyClient.load();
+    const jack_port_t* port = client ? jack_port_by_id(client, id) : nullptr;
+    // PipeWire also announces the ports that were there before we connected, the
+    // destination among them: only a port other than the one we connected to is new.
+    if (port && port != self->m_linkedPort.load() && self->m_target == jack_port_name(port)) {
+      self->m_relink.store(true);
+      self->m_destinationMissing.store(true);
+    }
+    if (self->m_destinationMissing.load()) self->m_wake.Post();
   }
 
   // Keeps the process callback away from the rings. False if it did not leave them in
@@ -533,6 +550,8 @@ class JackOutDevice final : public MidiOutDevice {
   std::atomic<bool> m_processBlocked{false};
   std::atomic<bool> m_gone{false};
   std::atomic<bool> m_destinationMissing{false};
+  std::atomic<bool> m_relink{false};  // the destination came back: connect afresh
+  std::atomic<const jack_port_t*> m_linkedPort{nullptr};  // the destination we connected to
   // Realtime thread only (a new client's callback starts after the old one's ended):
   // cycles, and since when, the port has been connected.
   int m_linkedCycles = 0;
