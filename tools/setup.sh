@@ -14,6 +14,8 @@ test_packages=(
   jackd2 pipewire pipewire-bin pipewire-jack
   xvfb openbox xdotool x11-utils imagemagick nginx-light
   desktop-file-utils appstream man-db libxdamage-dev
+  # The Debian package: its dependency list (dpkg-shlibdeps) and its checker.
+  dpkg-dev lintian
   # The Windows cross-build (mingw-w64 with the posix thread model, GoogleTest from the
   # googletest sources) and wine to run its tests.
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
