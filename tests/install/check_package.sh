@@ -18,19 +18,22 @@ debs=("$out"/*.deb)
 deb=${debs[0]}
 echo "package: $(basename "$deb")"
 
-# The changelog's newest entry is the release being packaged.
-version=$(dpkg-deb --field "$deb" Version)
-newest=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/quillmark/changelog.gz |
-  gzip -dc | sed -n '1s/^quillmark (\([^)]*\)).*/\1/p')
-[[ $newest == "$version" ]] ||
-  fail "the changelog's newest entry is '$newest', the package is $version: add an entry to data/changelog"
-
 status=0
 report=$(lintian --fail-on error,warning --display-info --show-overrides "$deb" 2>&1) || status=$?
 [[ -n $report ]] && echo "$report"
 [[ $status -eq 0 ]] || fail "lintian found errors or warnings (status $status)"
 if grep -q ' unused-override ' <<<"$report"; then
   fail "data/lintian-overrides lists a tag that lintian no longer reports"
+fi
+
+# The changelog's newest entry is the release being packaged (lintian does not compare
+# them in a binary package; a missing changelog it reports itself).
+version=$(dpkg-deb --field "$deb" Version)
+if changelog=$(dpkg-deb --fsys-tarfile "$deb" |
+  tar -xOf - ./usr/share/doc/quillmark/changelog.gz 2>/dev/null | gzip -dc); then
+  newest=$(sed -n '1s/^quillmark (\([^)]*\)).*/\1/p' <<<"$changelog")
+  [[ $newest == "$version" ]] ||
+    fail "the changelog's newest entry is '$newest', the package is $version: add an entry to data/changelog"
 fi
 
 [[ $failures -eq 0 ]] && echo "package: lintian reports no error and no warning"
