@@ -18,8 +18,9 @@ debs=("$out"/*.deb)
 deb=${debs[0]}
 echo "package: $(basename "$deb")"
 
+# Not --show-overrides: with it, lintian fails on the tags that the package overrides.
 status=0
-report=$(lintian --fail-on error,warning --display-info --show-overrides "$deb" 2>&1) || status=$?
+report=$(lintian --fail-on error,warning --display-info "$deb" 2>&1) || status=$?
 [[ -n $report ]] && echo "$report"
 [[ $status -eq 0 ]] || fail "lintian found errors or warnings (status $status)"
 if grep -q ' unused-override ' <<<"$report"; then
