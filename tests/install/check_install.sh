@@ -46,8 +46,8 @@ done
 copyright=$usr/share/doc/quillmark/copyright
 licence=$(dirname "$0")/../../LICENSE
 grep -qx 'Copyright: 2026 the Quillmark developers' "$copyright" || fail "copyright lacks the copyright line"
-[[ $(awk '/^License: / { text = ""; next } { text = text $0 "\n" } END { printf "%s", text }' \
-     "$copyright" | sed 's/^ //; s/^\.$//') == "$(sed '1,/^Copyright (c) /d' "$licence" | sed '/./,$!d')" ]] ||
+text=$(awk '/^License: / { text = ""; next } { text = text $0 "\n" } END { printf "%s", text }' "$copyright")
+[[ $text == "$(sed '1,/^Copyright (c) /d' "$licence" | sed '/./,$!d; s/^$/./; s/^/ /')" ]] ||
   fail "the licence text in copyright is not that of LICENSE"
 
 desktop=$usr/share/applications/$id.desktop
