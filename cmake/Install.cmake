@@ -31,6 +31,12 @@ install(FILES ${data}/man/quillmark.1 ${data}/man/quillmark-send.1
 install(FILES ${data}/completion/quillmark-send
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmark)
+# The headless mode as a systemd user service, with the installed program's path.
+if(TARGET quillmark_server)
+  configure_file(${data}/quillmark-serve.service.in ${CMAKE_BINARY_DIR}/data/quillmark-serve.service @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/data/quillmark-serve.service
+          DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/user)
+endif()
 
 # The Debian package: the programs and their data, depending on the run-time libraries
 # only. The Qt platform plugins are a package of their own in Debian and the panel cannot
