@@ -1,4 +1,4 @@
-#include "app/Headless.h"
+#include "app/qt/Headless.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/QtUiPoster.h"
+#include "app/qt/QtUiPoster.h"
 #include "app/TerminationRequests.h"
 #include "desktop/UserSeams.h"
 #include "midi/MidiXmit.h"

@@ -5,9 +5,9 @@
 #include <string_view>
 
 #ifdef QUILLMARK_REMOTE_SERVER
-#include "app/Headless.h"
+#include "app/qt/Headless.h"
 #endif
-#include "app/QtUserSeams.h"
+#include "app/qt/QtUserSeams.h"
 #include "app/RemoteApp.h"
 #include "app/TerminationRequests.h"
 #include "settings/VersionRecord.h"
