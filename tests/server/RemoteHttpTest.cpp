@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "RecordingSeams.h"
@@ -45,11 +46,17 @@ class RecordingRoutine final : public KeyRoutine {
   std::vector<std::string> m_keys;
 };
 
+// Owns one socket; moves, never copies, so no descriptor is closed twice.
 struct FdCloser {
-  int fd;
+  explicit FdCloser(int descriptor) : fd(descriptor) {}
+  FdCloser(const FdCloser&) = delete;
+  FdCloser& operator=(const FdCloser&) = delete;
+  FdCloser(FdCloser&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+  FdCloser& operator=(FdCloser&&) = delete;
   ~FdCloser() {
     if (fd >= 0) close(fd);
   }
+  int fd;
 };
 
 int Connect(std::uint16_t port) {
@@ -208,7 +215,7 @@ TEST_F(RemoteHttpTest, SlowClientIsCutOff) {
 TEST_F(RemoteHttpTest, FloodIsBounded) {
   // Idle connections that never send a byte, more than the server has workers for.
   std::vector<FdCloser> idle;
-  for (int i = 0; i < 40; ++i) idle.push_back({Connect(port)});
+  for (int i = 0; i < 40; ++i) idle.emplace_back(Connect(port));
   const auto start = Clock::now();
   std::atomic<int> answered{0};
   std::atomic<int> unexpected{0};
