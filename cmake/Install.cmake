@@ -73,6 +73,13 @@ install(FILES ${CMAKE_BINARY_DIR}/data/copyright ${CMAKE_BINARY_DIR}/data/change
 install(FILES ${data}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME quillmark COMPONENT debian EXCLUDE_FROM_ALL)
 
+# The headless mode as a systemd user service, with the installed program's path.
+if(TARGET quillmark_server)
+  configure_file(${data}/quillmark-serve.service.in ${CMAKE_BINARY_DIR}/data/quillmark-serve.service @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/data/quillmark-serve.service
+          DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/user)
+endif()
+
 # The Debian package: the programs and their data, depending on the run-time libraries
 # only. The Qt platform plugins are a package of their own in Debian and the panel cannot
 # open a window without them.

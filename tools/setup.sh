@@ -8,6 +8,8 @@ set -euo pipefail
 run_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libasound2-dev libjack-jackd2-dev
+  # The remote page's HTTP server, OSC and the QR code.
+  libcivetweb-dev liblo-dev libqrencode-dev
 )
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
@@ -16,6 +18,8 @@ test_packages=(
   desktop-file-utils appstream man-db libxdamage-dev
   # The Debian package: its dependency list (dpkg-shlibdeps) and its checker.
   dpkg-dev lintian
+  # The remote page in a real browser, and a real OSC sender.
+  chromium chromium-driver python3-selenium liblo-tools
   # The Windows cross-build (mingw-w64 with the posix thread model, GoogleTest from the
   # googletest sources) and wine to run its tests.
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64

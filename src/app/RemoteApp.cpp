@@ -15,6 +15,12 @@
 #include "ui/qt/AboutDlg.h"
 #include "ui/qt/PanelDlg.h"
 #include "update/VersionCheck.h"
+#ifdef QUILLMARK_REMOTE_SERVER
+#include "app/qt/PanelRemote.h"
+#include "ui/qt/RemoteDlg.h"
+#else
+class PanelRemote {};
+#endif
 
 CRemoteApp theApp;
 
@@ -56,7 +62,15 @@ bool CRemoteApp::InitInstance() {
   panel.emplace();
   m_pMainWnd = &*panel;
   SetMainWindow(&*panel);
+#ifdef QUILLMARK_REMOTE_SERVER
+  // Off unless the user switched it on: with the default settings nothing listens.
+  m_remote = std::make_unique<PanelRemote>(m_posters ? *m_posters : qtPosters, *panel);
+  if (!m_terminating) m_remote->StartStored();
+#endif
   if (!m_terminating) panel->DoModal();
+  // Keys still waiting are answered, and the servers' threads end, while the port and
+  // the panel still exist.
+  m_remote.reset();
   SetMainWindow(nullptr);
   m_pMainWnd = nullptr;
   // A check still waiting for its server shows nothing more and reads nothing of ours.
@@ -80,6 +94,7 @@ bool CRemoteApp::OnCmdMsg(unsigned id) {
     case ID_HELP_WEBSITE: OnWebsite(); return true;
     case ID_HELP_CHECKFORUPDATES: OnCheckForUpdates(); return true;
     case ID_APP_ABOUT: OnAbout(); return true;
+    case ID_FILE_REMOTE: OnRemoteControl(); return true;
     default: return false;
   }
 }
@@ -116,6 +131,14 @@ void CRemoteApp::OnTerminate() {
     }
   }
   if (m_pMainWnd) m_pMainWnd->reject();
+}
+
+void CRemoteApp::OnRemoteControl() {
+#ifdef QUILLMARK_REMOTE_SERVER
+  if (!m_remote) return;
+  CRemoteDlg dialog(*m_remote, m_pMainWnd);
+  dialog.DoModal();
+#endif
 }
 
 void CRemoteApp::OnAbout() {

@@ -12,6 +12,7 @@ class MidiServices;
 class UiPosterFactory;
 class CPanelDlg;
 class VersionCheck;
+class PanelRemote;
 
 class CRemoteApp final : public CCmdTarget {
  public:
@@ -31,6 +32,8 @@ class CRemoteApp final : public CCmdTarget {
   void OnWebsite();
   void OnCheckForUpdates();
   void OnAbout();
+  // File, Remote control...: the window of the page for phones and of OSC.
+  void OnRemoteControl();
 
   // Ends the run as Quit would, from wherever it stands: every open dialog is left,
   // innermost first, and the usual tear-down follows (the settings are saved). For a
@@ -48,6 +51,8 @@ class CRemoteApp final : public CCmdTarget {
   UiPosterFactory* m_posters = nullptr;
   std::uint16_t m_updatePort = 80;
   VersionCheck* m_versionCheck = nullptr;  // lives inside InitInstance
+  // The remote server while the panel runs (where the build has one), else null.
+  std::unique_ptr<PanelRemote> m_remote;
   bool m_terminating = false;
 };
 
