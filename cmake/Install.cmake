@@ -73,11 +73,15 @@ install(FILES ${CMAKE_BINARY_DIR}/data/copyright ${CMAKE_BINARY_DIR}/data/change
 install(FILES ${data}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME quillmark COMPONENT debian EXCLUDE_FROM_ALL)
 
-# The headless mode as a systemd user service, with the installed program's path.
+# The headless mode as a systemd user service. Its ExecStart names the installed program,
+# so the unit is written at install time, when the prefix is known: the Debian package
+# installs under /usr whatever prefix the build was configured with.
 if(TARGET quillmark_server)
-  configure_file(${data}/quillmark-serve.service.in ${CMAKE_BINARY_DIR}/data/quillmark-serve.service @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/data/quillmark-serve.service
-          DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/user)
+  set(unit ${CMAKE_BINARY_DIR}/data/quillmark-serve.service)
+  install(CODE "
+    set(CMAKE_INSTALL_FULL_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    configure_file(\"${data}/quillmark-serve.service.in\" \"${unit}\" @ONLY)")
+  install(FILES ${unit} DESTINATION lib/systemd/user)
 endif()
 
 # The Debian package: the programs and their data, depending on the run-time libraries
