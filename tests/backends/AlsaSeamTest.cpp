@@ -42,6 +42,7 @@ struct Script {
   std::vector<Output> outputs;
   std::vector<std::array<int, 3>> connections;  // our port, client, port
   Clock::time_point now{};  // virtual: waits jump ahead to their deadline
+  bool holdClock = false;   // waits wait (briefly, for real) and time stands still
 
   void Announce(AlsaAnnouncement announcement) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -130,9 +131,16 @@ class FakeSystem final : public AlsaSystem {
     std::lock_guard<std::mutex> lock(m_script.mutex);
     return m_script.now;
   }
-  void WaitUntil(std::condition_variable&, std::unique_lock<std::mutex>&, Clock::time_point deadline) override {
-    std::lock_guard<std::mutex> lock(m_script.mutex);
-    if (deadline > m_script.now) m_script.now = deadline;
+  void WaitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock,
+                 Clock::time_point deadline) override {
+    {
+      std::lock_guard<std::mutex> script(m_script.mutex);
+      if (!m_script.holdClock) {
+        if (deadline > m_script.now) m_script.now = deadline;
+        return;
+      }
+    }
+    condition.wait_for(lock, 1ms);
   }
 
  private:
@@ -268,18 +276,30 @@ TEST_F(AlsaSeamTest, ARefusalHandsBackEveryQueuedMessageAtOnceWithItsText) {
     SCOPED_TRACE(c.what);
     {
       std::lock_guard<std::mutex> lock(script.mutex);
-      script.answers[{24, 3}].assign(c.answers.begin(), c.answers.end());
+      // A short message first, whose wire time lasts until three keys are queued behind it.
+      script.answers[{24, 3}] = {0};
+      script.answers[{24, 3}].insert(script.answers[{24, 3}].end(), c.answers.begin(), c.answers.end());
+      script.holdClock = true;
     }
     Open(1);
     Messages messages(4);
     Prepare(messages);
+    ASSERT_EQ(alsa.ShortMsg(device, 0x0000F8), 0u);
     for (std::size_t i = 0; i < 3; ++i) ASSERT_EQ(alsa.LongMsg(device, &messages.headers[i], kMidiHeaderSize), 0u);
+    {
+      std::lock_guard<std::mutex> lock(script.mutex);
+      script.holdClock = false;
+    }
     ASSERT_TRUE(WaitFor([&] { return completions.Count() == 3; }));
     for (const Completions::Entry& entry : completions.Take()) {
       EXPECT_EQ(entry.message, QM_MOM_DONE);
       EXPECT_EQ(entry.param2, c.expected);
     }
-    EXPECT_TRUE(Outputs().empty());
+    EXPECT_EQ(Outputs().size(), 1u) << "only the short message left";
+    {
+      std::lock_guard<std::mutex> lock(script.mutex);
+      script.outputs.clear();
+    }
     EXPECT_NE(alsa.ErrorText(c.expected).find(c.expectedText), std::string::npos) << alsa.ErrorText(c.expected);
     EXPECT_EQ(alsa.LongMsg(device, &messages.headers[3], kMidiHeaderSize), c.expected) << "the failure lasts";
     EXPECT_EQ(alsa.ShortMsg(device, 0x0000F8), c.expected);
