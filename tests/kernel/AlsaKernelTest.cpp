@@ -323,6 +323,45 @@ TEST_F(AlsaKernelTest, AReceiverThatEndsBetweenKeysFailsTheDeviceAtOnce) {
   EXPECT_EQ(alsa.Close(device), 0u);
 }
 
+// Keys still queued when the receiver goes come back at once, with the reason: nobody
+// waits for them in vain.
+TEST_F(AlsaKernelTest, KeysQueuedForAReceiverThatEndsComeBackAtOnce) {
+  Child receiver({QUILLMARK_RECEIVER, "qm-busy"});
+  ASSERT_TRUE(receiver.WaitForOutput('\n', 1, Clock::now() + kBound));
+  AlsaMidiServices alsa;
+  const std::uint32_t number = DeviceNamed(alsa, "qm-busy:");
+  ASSERT_NE(number, QM_MIDI_MAPPER);
+  Callbacks callbacks;
+  HMidiOut device = nullptr;
+  ASSERT_EQ(alsa.Open(&device, number, &Callbacks::Record, reinterpret_cast<std::uintptr_t>(&callbacks)), 0u);
+  constexpr std::size_t kKeys = 100;  // 1.7 s of wire time
+  const Bytes message = DesignMessage(kDesignKeys[0]);
+  std::vector<MidiHeader> headers(kKeys);
+  for (MidiHeader& header : headers) {
+    header.lpData = const_cast<std::uint8_t*>(message.data());
+    header.dwBufferLength = static_cast<std::uint32_t>(message.size());
+    ASSERT_EQ(alsa.PrepareHeader(device, &header, kMidiHeaderSize), 0u);
+    ASSERT_EQ(alsa.LongMsg(device, &header, kMidiHeaderSize), 0u);
+  }
+  ASSERT_TRUE(receiver.WaitForOutput('.', 3, Clock::now() + kBound));
+  receiver.Kill();
+  const auto lost = Clock::now();
+  std::unique_lock<std::mutex> lock(callbacks.mutex);
+  const auto done = [&] {
+    return std::count_if(callbacks.seen.begin(), callbacks.seen.end(),
+                         [](const auto& entry) { return entry[0] == QM_MOM_DONE; });
+  };
+  EXPECT_TRUE(callbacks.changed.wait_for(lock, kReportBound, [&] { return done() == kKeys; }))
+      << done() << " of " << kKeys << " back " << (Clock::now() - lost) / 1ms << " ms after the loss";
+  // The last key never left; the one on the wire at the loss may still complete after it.
+  EXPECT_NE(std::find(callbacks.seen.begin(), callbacks.seen.end(),
+                      std::array<std::uintptr_t, 3>{QM_MOM_DONE, reinterpret_cast<std::uintptr_t>(&headers.back()),
+                                                    kMidiOutputGone}),
+            callbacks.seen.end());
+  lock.unlock();
+  EXPECT_EQ(alsa.Close(device), 0u);
+}
+
 // The sequencer hands a subscribers' event to all of them and returns the first error; a
 // subscriber whose input is full for a while must not make another see a key twice. (The
 // full one itself loses what it held when it overflowed: the kernel clears its input.)
