@@ -167,6 +167,10 @@ rm -rf "$initrd_root"
 
 # --- the guest ---------------------------------------------------------------------------
 console=$run/console.log
+guest_pid=
+# A run that is stopped (a test timeout) takes its guest with it.
+trap '[[ -n $guest_pid ]] && kill "$guest_pid" 2>/dev/null; true' EXIT
+trap 'exit 143' TERM INT
 boot=(-kernel "$kernel/vmlinuz")
 if [[ -f $kernel/vmlinux ]]; then
   boot=(-kernel "$kernel/vmlinux")
@@ -207,15 +211,19 @@ wait_guest() {  # total-bound boot-bound
 accelerator=none
 if [[ -r /dev/kvm && -w /dev/kvm ]]; then
   start_guest -accel kvm -cpu host
-  if wait_guest "$bound" "$kvm_boot_bound"; then
+  wait_guest "$bound" "$kvm_boot_bound" || true
+  # A guest that came up has run the command, whatever its outcome; one that did not
+  # (QEMU refused KVM, or the kernel hung) is started again, emulated.
+  if grep -q 'quillmark-guest: up' "$console"; then
     accelerator=kvm
   else
-    echo "run-in-qemu: KVM did not boot within ${kvm_boot_bound}s; software emulation instead" >&2
+    echo "run-in-qemu: no boot under KVM within ${kvm_boot_bound}s; software emulation instead" >&2
   fi
 fi
 if [[ $accelerator == none ]]; then
   start_guest -accel tcg -cpu max
-  wait_guest "$bound" 0 && accelerator=tcg
+  wait_guest "$bound" 0 || echo "run-in-qemu: the guest did not end within ${bound}s" >&2
+  accelerator=tcg
 fi
 
 [[ -f $run/output.log ]] && cat "$run/output.log"
