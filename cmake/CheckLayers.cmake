@@ -2,6 +2,21 @@
 #   cmake -DSOURCE_DIR=<src> -P CheckLayers.cmake
 # Layers from the bottom up; a file may include its own layer and the ones below it.
 set(layers desktop midi midi/backends remote update settings ui cli app)
+# Front-end folders: one per toolkit inside ui/ and app/. Toolkit folders never include
+# each other, and what ui/ shares outside them includes neither a toolkit folder nor a
+# toolkit's headers.
+set(toolkits qt win32)
+set(shared_ui_forbidden_system "^(Q[A-Za-z]*|qdrawutil\\.h|windows\\.h|commctrl\\.h|commdlg\\.h|shellapi\\.h)$")
+
+function(toolkit_of path out)
+  set(found "")
+  foreach(toolkit IN LISTS toolkits)
+    if(path MATCHES "^(ui|app)/${toolkit}/")
+      set(found ${toolkit})
+    endif()
+  endforeach()
+  set(${out} "${found}" PARENT_SCOPE)
+endfunction()
 
 function(layer_of path out)
   set(found "")
@@ -10,7 +25,7 @@ function(layer_of path out)
       set(found ${layer})  # the longest match wins: midi/backends over midi
     endif()
   endforeach()
-  set(${out} ${found} PARENT_SCOPE)
+  set(${out} "${found}" PARENT_SCOPE)
 endfunction()
 
 get_filename_component(SOURCE_DIR "${SOURCE_DIR}" ABSOLUTE)
@@ -22,10 +37,25 @@ foreach(source IN LISTS sources)
     continue()
   endif()
   list(FIND layers ${own} ownRank)
+  toolkit_of(${source} ownToolkit)
+  if(own STREQUAL "ui" AND ownToolkit STREQUAL "")
+    file(STRINGS ${SOURCE_DIR}/${source} systemIncludes REGEX "^[ \t]*#[ \t]*include[ \t]*<")
+    foreach(line IN LISTS systemIncludes)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*<([^>]+)>.*" "\\1" header "${line}")
+      if(header MATCHES "${shared_ui_forbidden_system}")
+        list(APPEND faults "${source} (shared ui) includes the toolkit header <${header}>")
+      endif()
+    endforeach()
+  endif()
   file(STRINGS ${SOURCE_DIR}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
   foreach(line IN LISTS includes)
     string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" header "${line}")
     layer_of(${header} target)
+    toolkit_of(${header} targetToolkit)
+    if(NOT targetToolkit STREQUAL "" AND NOT targetToolkit STREQUAL ownToolkit AND
+       (NOT ownToolkit STREQUAL "" OR own STREQUAL "ui"))
+      list(APPEND faults "${source} includes ${header} of another front end")
+    endif()
     if(target STREQUAL "" OR target STREQUAL own)
       continue()
     endif()

@@ -14,6 +14,8 @@ test_packages=(
   jackd2 pipewire pipewire-bin pipewire-jack
   xvfb openbox xdotool x11-utils imagemagick nginx-light
   desktop-file-utils appstream man-db libxdamage-dev
+  # The Debian package: its dependency list (dpkg-shlibdeps) and its checker.
+  dpkg-dev lintian
   # The ALSA sequencer tests boot Debian's kernel under QEMU from a busybox initramfs
   # (tests/kernel/run-in-qemu.sh).
   qemu-system-x86 busybox-static cpio kmod xz-utils

@@ -6,14 +6,14 @@
 
 #include "desktop/MainWindow.h"
 #include "settings/PrefsDlg.h"
-#include "app/QtUiPoster.h"
-#include "app/UpdateCheckSeams.h"
+#include "app/qt/QtUiPoster.h"
+#include "app/qt/UpdateCheckSeams.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
 #include "desktop/UserSeams.h"
 #include "midi/backends/MidiBackends.h"
-#include "ui/AboutDlg.h"
-#include "ui/PanelDlg.h"
+#include "ui/qt/AboutDlg.h"
+#include "ui/qt/PanelDlg.h"
 #include "update/VersionCheck.h"
 
 CRemoteApp theApp;

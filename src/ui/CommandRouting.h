@@ -2,6 +2,15 @@
 // application object.
 #pragma once
 
+// Commands of menu 129.
+inline constexpr unsigned ID_FILE_PREFERENCES = 32771;
+inline constexpr unsigned ID_FILE_EXIT = 32772;
+inline constexpr unsigned ID_HELP_WEBSITE = 32773;
+inline constexpr unsigned ID_HELP_CHECKFORUPDATES = 32774;
+inline constexpr unsigned ID_APP_ABOUT = 32775;
+// The notification code of a button's click, in the high 16 bits of a command.
+inline constexpr unsigned QM_BN_CLICKED = 0;
+
 class CCmdTarget {
  public:
   CCmdTarget() = default;

@@ -22,7 +22,7 @@
 #include "JackTestKit.h"
 #include "settings/PrefsDlg.h"
 #include "midi/backends/MidiBackends.h"
-#include "ui/PanelDlg.h"
+#include "ui/qt/PanelDlg.h"
 
 extern char** environ;
 

@@ -16,11 +16,11 @@
 #include <memory>
 
 #include "RecordingSeams.h"
-#include "app/QtUserSeams.h"
+#include "app/qt/QtUserSeams.h"
 #include "settings/PrefsDlg.h"
-#include "ui/AboutDlg.h"
-#include "ui/DialogTemplate.h"
-#include "ui/StaticLink.h"
+#include "ui/qt/AboutDlg.h"
+#include "ui/qt/DialogBuilder.h"
+#include "ui/qt/StaticLink.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ TEST(StaticLinkTest, ClickRules) {
     COLORREF colour;
     std::string urlAfter;
   };
-  const unsigned centred = dlgstyle::SS_CENTER;
+  const unsigned centred = dlgstyle::QM_SS_CENTER;
   const unsigned icon = 0x3;
   const std::vector<Case> cases = {
       {"opens its URL", "mailto:a@b.example", "text", centred, true, {"mailto:a@b.example"}, {},
@@ -164,7 +164,7 @@ TEST(StaticLinkTest, ClickRules) {
 }
 
 TEST(StaticLinkTest, PaintColoursOnlyTextStaticsAndMakesTheFontOnce) {
-  LinkFixture text(dlgstyle::SS_LEFT, "link");
+  LinkFixture text(dlgstyle::QM_SS_LEFT, "link");
   LinkFixture icon(0x3, "icon");
   CStaticLink textLink("x:");
   CStaticLink iconLink("x:");
@@ -196,13 +196,13 @@ TEST(StaticLinkTest, LetsGoOfADestroyedControlAndAttachesToTheNext) {
   RecordingSeams seams;
   CStaticLink link("x:");
   {
-    LinkFixture first(dlgstyle::SS_CENTER, "one");
+    LinkFixture first(dlgstyle::QM_SS_CENTER, "one");
     ASSERT_TRUE(link.SubclassDlgItem(1005, &first.parent));
     EXPECT_EQ(link.Control(), first.label);
   }
   EXPECT_EQ(link.Control(), nullptr);
   EXPECT_FALSE(link.SubclassDlgItem(1006, nullptr));
-  LinkFixture second(dlgstyle::SS_CENTER, "two");
+  LinkFixture second(dlgstyle::QM_SS_CENTER, "two");
   ASSERT_TRUE(link.SubclassDlgItem(1005, &second.parent));
   QTest::mousePress(second.label, Qt::LeftButton);
   EXPECT_EQ(seams.Opened().size(), 1u);

@@ -17,7 +17,7 @@
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
 #include "remote/KeyTable.h"
-#include "ui/PanelDlg.h"
+#include "ui/qt/PanelDlg.h"
 
 class PanelFixture : public ::testing::Test {
  protected:

@@ -25,7 +25,7 @@
 #include "settings/PrefsDlg.h"
 #include "settings/ProfileStore.h"
 #include "midi/OutputStream.h"
-#include "ui/PrefsWindow.h"
+#include "ui/qt/PrefsWindow.h"
 
 class PrefsFixture : public ::testing::Test {
  protected:

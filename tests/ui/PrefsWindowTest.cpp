@@ -12,7 +12,7 @@
 #include "PrefsFixture.h"
 #include "midi/MidiXmit.h"
 #include "settings/BuildConfig.h"
-#include "ui/UpDownCtrl.h"
+#include "ui/qt/UpDownCtrl.h"
 
 namespace {
 

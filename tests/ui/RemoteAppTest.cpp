@@ -18,7 +18,7 @@
 #include "app/RemoteApp.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
-#include "ui/PanelDlg.h"
+#include "ui/qt/PanelDlg.h"
 
 namespace {
 

@@ -32,7 +32,7 @@
 #include "RecordingSeams.h"
 #include "settings/ProfileStore.h"
 #include "app/RemoteApp.h"
-#include "ui/PanelDlg.h"
+#include "ui/qt/PanelDlg.h"
 #include "update/UniqueFd.h"
 
 extern char** environ;

@@ -1,4 +1,4 @@
-#include "ui/StaticLink.h"
+#include "ui/qt/StaticLink.h"
 
 #include <QColor>
 #include <QCursor>

@@ -1,4 +1,4 @@
-#include "app/QtUserSeams.h"
+#include "app/qt/QtUserSeams.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -12,19 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "ui/CommandRouting.h"
+#include "ui/DialogTables.h"
+
 class QKeyEvent;
 class QMenuBar;
 class QPainter;
 class QPushButton;
-
-// Command identifiers.
-inline constexpr unsigned ID_FILE_PREFERENCES = 32771;
-inline constexpr unsigned ID_FILE_EXIT = 32772;
-inline constexpr unsigned ID_HELP_WEBSITE = 32773;
-inline constexpr unsigned ID_HELP_CHECKFORUPDATES = 32774;
-inline constexpr unsigned ID_APP_ABOUT = 32775;
-inline constexpr unsigned IDC_SPIN1 = 75;
-inline constexpr unsigned BN_CLICKED = 0;
 
 // The virtual-key value of a key press as the desktop delivers it: keypad keys by their
 // keypad codes, letters by their upper-case letter, the rest by their usual codes. 0 for
@@ -39,7 +33,7 @@ class CPanelDlg final : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int IDD = 102;
+  static constexpr int IDD = IDD_PANEL;
 
   explicit CPanelDlg(QWidget* pParent = nullptr);
   ~CPanelDlg() override;

@@ -1,4 +1,4 @@
-#include "ui/UpDownCtrl.h"
+#include "ui/qt/UpDownCtrl.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -8,7 +8,7 @@
 #include <QStyleOption>
 #include <algorithm>
 
-#include "ui/DialogTemplate.h"
+#include "ui/qt/DialogBuilder.h"
 
 CUpDownCtrl::CUpDownCtrl(unsigned style, QWidget* parent) : QWidget(parent), m_style(style) {}
 
@@ -16,8 +16,8 @@ void CUpDownCtrl::SetBuddy(QLineEdit* buddy) {
   if (m_buddy) m_buddy->removeEventFilter(this);
   m_buddy = buddy;
   if (!m_buddy) return;
-  if (m_style & dlgstyle::UDS_ARROWKEYS) m_buddy->installEventFilter(this);
-  if (m_style & dlgstyle::UDS_ALIGNRIGHT) {
+  if (m_style & dlgstyle::QM_UDS_ARROWKEYS) m_buddy->installEventFilter(this);
+  if (m_style & dlgstyle::QM_UDS_ALIGNRIGHT) {
     QRect field = m_buddy->geometry();
     const int own = width();
     field.setWidth(std::max(1, field.width() - own));
@@ -40,7 +40,7 @@ void CUpDownCtrl::Step(int delta) {
   const int high = std::max(m_lower, m_upper);
   const int direction = m_upper >= m_lower ? 1 : -1;
   value = std::clamp(std::clamp(value, low, high) + delta * direction, low, high);
-  if (m_style & dlgstyle::UDS_SETBUDDYINT) m_buddy->setText(QString::number(value));
+  if (m_style & dlgstyle::QM_UDS_SETBUDDYINT) m_buddy->setText(QString::number(value));
 }
 
 void CUpDownCtrl::paintEvent(QPaintEvent*) {

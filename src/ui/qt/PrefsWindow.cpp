@@ -1,4 +1,4 @@
-#include "ui/PrefsWindow.h"
+#include "ui/qt/PrefsWindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,50 +23,13 @@
 #include "settings/RecentFileList.h"
 #include "midi/MidiServices.h"
 #include "midi/OutputStream.h"
-#include "ui/UpDownCtrl.h"
+#include "ui/DialogTables.h"
+#include "ui/qt/DialogBuilder.h"
+#include "ui/qt/UpDownCtrl.h"
 
 using namespace dlgstyle;
 
 namespace {
-
-constexpr int IDC_MIDI_CHANNEL = 1001;
-constexpr int IDC_SPIN_CHANNEL = 1002;
-constexpr int IDC_MIDI_IN = 1003;
-constexpr int IDC_MIDI_OUT = 1004;
-constexpr int IDC_DEVICE_ID = 1005;
-constexpr int IDC_SPIN_DEVICE_ID = 1006;
-constexpr int IDC_RELEASE = 1007;
-constexpr int IDC_BACKGROUND = 1017;
-constexpr int IDC_BROWSE = 1019;
-
-constexpr unsigned kChild = WS_CHILD | WS_VISIBLE;
-constexpr unsigned kSpin = UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS;
-
-constexpr std::array<ControlTemplate, 16> kPrefsControls = {{
-    {-1, ControlClass::Static, "&MIDI Channel", 5, 7, 47, 10, kChild | SS_LEFT | WS_GROUP},
-    {IDC_MIDI_CHANNEL, ControlClass::Edit, "", 55, 5, 32, 12,
-     kChild | WS_DISABLED | WS_BORDER | WS_TABSTOP | ES_NUMBER | ES_CENTER},
-    {IDC_SPIN_CHANNEL, ControlClass::UpDown, "Spin1", 89, 5, 9, 13, kChild | WS_DISABLED | WS_TABSTOP | kSpin},
-    {-1, ControlClass::Static, "&Device ID", 115, 7, 47, 10, kChild | SS_LEFT | WS_GROUP},
-    {IDC_DEVICE_ID, ControlClass::Edit, "", 165, 5, 32, 12, kChild | WS_BORDER | WS_TABSTOP | ES_NUMBER | ES_CENTER},
-    {IDC_SPIN_DEVICE_ID, ControlClass::UpDown, "Spin1", 199, 5, 9, 13, kChild | WS_TABSTOP | kSpin},
-    {-1, ControlClass::Static, "MIDI &Input", 5, 20, 40, 8, kChild | SS_LEFT},
-    {IDC_MIDI_IN, ControlClass::ComboBox, "", 5, 30, 100, 133,
-     kChild | WS_DISABLED | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP},
-    {-1, ControlClass::Static, "MIDI &Output", 115, 20, 40, 8, kChild | SS_LEFT},
-    {IDC_MIDI_OUT, ControlClass::ComboBox, "", 115, 30, 100, 128, kChild | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP},
-    {IDC_RELEASE, ControlClass::CheckBox, "&Release MIDI out port when application focus is lost", 5, 51, 179, 10,
-     kChild | BS_AUTOCHECKBOX | WS_TABSTOP},
-    {-1, ControlClass::Static, "&Background Image", 5, 66, 60, 8, kChild | SS_LEFT | WS_GROUP},
-    {IDC_BACKGROUND, ControlClass::ComboBox, "", 5, 75, 190, 72,
-     kChild | CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP},
-    {IDC_BROWSE, ControlClass::PushButton, "&...", 198, 76, 17, 11, kChild | WS_TABSTOP},
-    {QM_IDOK, ControlClass::PushButton, "OK", 225, 5, 45, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
-    {QM_IDCANCEL, ControlClass::PushButton, "Cancel", 225, 22, 45, 14, kChild | WS_TABSTOP},
-}};
-
-constexpr DialogTemplate kPrefsTemplate = {CPrefsDlg::IDD, "Preferences", 10, 66, 275, 92,
-                                           "MS Sans Serif", 8, kPrefsControls};
 
 // The upper and lower limits of the up-down ranges, packed the platform's way.
 constexpr unsigned kChannelRange = 0x00010010;   // 1 to 16
@@ -227,7 +190,7 @@ long long DialogItemInt(const QString& text) {
 class PrefsWindow final : public QDialog {
  public:
   PrefsWindow(CPrefsDlg& prefs, QWidget* owner)
-      : QDialog(owner), m_prefs(prefs), m_controls(BuildDialog(this, kPrefsTemplate)) {
+      : QDialog(owner), m_prefs(prefs), m_controls(BuildDialog(this, PrefsTemplate())) {
     setObjectName(QStringLiteral("preferences"));
     m_cbMidiOut.emplace(Find<QComboBox>(IDC_MIDI_OUT));
     // Outputs come and go while the window is up: the list is taken afresh as it drops down.
@@ -289,8 +252,6 @@ class PrefsWindow final : public QDialog {
   CPrefsDlg& m_prefs;
   std::vector<QWidget*> m_controls;
 };
-
-const DialogTemplate& PrefsTemplate() { return kPrefsTemplate; }
 
 int CComboBox::AddString(const std::string& text) {
   m_box->addItem(QString::fromLocal8Bit(text));

@@ -1,4 +1,4 @@
-#include "ui/PanelDlg.h"
+#include "ui/qt/PanelDlg.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -17,62 +17,13 @@
 #include "midi/MidiXmit.h"
 #include "remote/KeyTable.h"
 #include "ui/CommandRouting.h"
-#include "ui/DialogTemplate.h"
-#include "ui/PanelIcon.h"
+#include "ui/DialogTables.h"
+#include "ui/qt/DialogBuilder.h"
+#include "ui/qt/PanelIcon.h"
 
 using namespace dlgstyle;
 
 namespace {
-
-constexpr unsigned kKey = WS_VISIBLE | WS_TABSTOP;
-
-// Dialog template 102, controls in tab order.
-constexpr std::array<ControlTemplate, 28> kPanelControls = {{
-    {80, ControlClass::PushButton, "&prog", 5, 5, 20, 13, kKey},
-    {70, ControlClass::PushButton, "&func", 5, 30, 20, 13, kKey},
-    {65, ControlClass::PushButton, "p&ara", 5, 56, 20, 13, kKey},
-    {75, ControlClass::UpDown, "Spin1", 40, 14, 9, 42, UDS_ARROWKEYS},
-    {97, ControlClass::PushButton, "&1", 63, 5, 13, 13, kKey},
-    {98, ControlClass::PushButton, "&2", 81, 5, 13, 13, kKey},
-    {99, ControlClass::PushButton, "&3", 99, 5, 13, 13, kKey},
-    {100, ControlClass::PushButton, "&4", 63, 22, 13, 13, kKey},
-    {101, ControlClass::PushButton, "&5", 81, 22, 13, 13, kKey},
-    {102, ControlClass::PushButton, "&6", 99, 22, 13, 13, kKey},
-    {103, ControlClass::PushButton, "&7", 63, 39, 13, 13, kKey},
-    {104, ControlClass::PushButton, "&8", 81, 39, 13, 13, kKey},
-    {105, ControlClass::PushButton, "&9", 99, 39, 13, 13, kKey},
-    {110, ControlClass::PushButton, "&.", 63, 56, 13, 13, kKey},
-    {96, ControlClass::PushButton, "&0", 81, 56, 13, 13, kKey},
-    {78, ControlClass::PushButton, "&-", 99, 56, 13, 13, kKey},
-    {107, ControlClass::PushButton, "/\\", 117, 5, 13, 13, kKey},
-    {109, ControlClass::PushButton, "\\/", 117, 22, 13, 13, kKey},
-    {88, ControlClass::PushButton, "c&xl", 117, 39, 13, 13, kKey},
-    {69, ControlClass::PushButton, "&ent", 117, 56, 13, 13, kKey},
-    {79, ControlClass::PushButton, "&reset", 147, 5, 20, 13, kKey},
-    {66, ControlClass::PushButton, "&byp", 147, 56, 20, 13, kKey},
-    {76, ControlClass::PushButton, "&level", 5, 80, 20, 13, kKey},
-    {112, ControlClass::PushButton, "F1", 37, 80, 19, 13, kKey},
-    {113, ControlClass::PushButton, "F2", 63, 80, 19, 13, kKey},
-    {114, ControlClass::PushButton, "F3", 89, 80, 19, 13, kKey},
-    {115, ControlClass::PushButton, "F4", 115, 80, 19, 13, kKey},
-    {1, ControlClass::PushButton, "&Quit", 147, 80, 20, 13, kKey | BS_DEFPUSHBUTTON},
-}};
-
-constexpr DialogTemplate kPanelTemplate = {CPanelDlg::IDD, "Quillmark", 0, 0, 172, 98,
-                                           "MS Sans Serif", 8, kPanelControls};
-
-struct MenuItem {
-  const char* menu;
-  const char* item;
-  unsigned id;
-};
-constexpr std::array<MenuItem, 5> kMenu129 = {{
-    {"&File", "&Preferences...", ID_FILE_PREFERENCES},
-    {"&File", "E&xit", ID_FILE_EXIT},
-    {"&Help", "&Website", ID_HELP_WEBSITE},
-    {"&Help", "&Check for updates", ID_HELP_CHECKFORUPDATES},
-    {"&Help", "About Quillmark...", ID_APP_ABOUT},
-}};
 
 // The client area: paints the panel's background.
 class PanelClient final : public QWidget {
@@ -147,8 +98,8 @@ CPanelDlg::CPanelDlg(QWidget* pParent) : QDialog(pParent), m_hIcon(LoadPanelIcon
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  setWindowTitle(QString::fromLatin1(kPanelTemplate.caption));
-  setFont(DialogFont(kPanelTemplate));
+  setWindowTitle(QString::fromLatin1(PanelTemplate().caption));
+  setFont(DialogFont(PanelTemplate()));
   setObjectName(QStringLiteral("panel"));
 
   auto* layout = new QVBoxLayout(this);
@@ -157,7 +108,7 @@ CPanelDlg::CPanelDlg(QWidget* pParent) : QDialog(pParent), m_hIcon(LoadPanelIcon
   m_menuBar = new QMenuBar(this);
   m_menuBar->setNativeMenuBar(false);
   QMenu* menu = nullptr;
-  for (const MenuItem& item : kMenu129) {
+  for (const MenuItem& item : Menu129()) {
     if (!menu || menu->title() != QLatin1String(item.menu)) menu = m_menuBar->addMenu(QString::fromLatin1(item.menu));
     QAction* action = menu->addAction(QString::fromLatin1(item.item));
     action->setData(item.id);
@@ -167,11 +118,11 @@ CPanelDlg::CPanelDlg(QWidget* pParent) : QDialog(pParent), m_hIcon(LoadPanelIcon
 
   const DialogBaseUnits units = BaseUnitsFor(font());
   m_client = new PanelClient(this, this);
-  m_client->setFixedSize(units.ToPixels(0, 0, kPanelTemplate.width, kPanelTemplate.height).size());
+  m_client->setFixedSize(units.ToPixels(0, 0, PanelTemplate().width, PanelTemplate().height).size());
   layout->addWidget(m_client);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
-  for (QWidget* widget : BuildControls(m_client, kPanelTemplate, units)) {
+  for (QWidget* widget : BuildControls(m_client, PanelTemplate(), units)) {
     auto* button = qobject_cast<QPushButton*>(widget);
     if (!button) continue;
     const unsigned id = static_cast<unsigned>(button->property("controlId").toInt());
@@ -180,11 +131,11 @@ CPanelDlg::CPanelDlg(QWidget* pParent) : QDialog(pParent), m_hIcon(LoadPanelIcon
                                                     static_cast<qsizetype>(row->accessibleName.size())));
     }
     connect(button, &QPushButton::clicked, this, [this, id, button] {
-      OnCommand(id | (BN_CLICKED << 16), reinterpret_cast<std::intptr_t>(button));
+      OnCommand(id | (QM_BN_CLICKED << 16), reinterpret_cast<std::intptr_t>(button));
     });
     m_buttons.push_back(button);
   }
-  move(kPanelTemplate.x, kPanelTemplate.y);
+  move(PanelTemplate().x, PanelTemplate().y);
   qApp->installEventFilter(this);
   connect(qApp, &QGuiApplication::applicationStateChanged, this,
           [this](Qt::ApplicationState state) { OnActivateApp(state == Qt::ApplicationActive); });

@@ -1,4 +1,4 @@
-#include "app/QtUiPoster.h"
+#include "app/qt/QtUiPoster.h"
 
 #include <QCoreApplication>
 #include <QEvent>

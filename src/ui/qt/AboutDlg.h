@@ -5,9 +5,11 @@
 #include <QDialog>
 #include <vector>
 
+#include "ui/DialogTables.h"
+
 class CAboutDlg final : public QDialog {
  public:
-  static constexpr int IDD = 100;
+  static constexpr int IDD = IDD_ABOUTBOX;
 
   // Without a parent the box sits on the main window, when there is one.
   explicit CAboutDlg(QWidget* pParent = nullptr);

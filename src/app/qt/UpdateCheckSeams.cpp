@@ -1,4 +1,4 @@
-#include "app/UpdateCheckSeams.h"
+#include "app/qt/UpdateCheckSeams.h"
 
 #include <QApplication>
 #include <QMetaObject>

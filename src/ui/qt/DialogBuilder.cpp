@@ -1,4 +1,4 @@
-#include "ui/DialogTemplate.h"
+#include "ui/qt/DialogBuilder.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,7 +18,7 @@
 #include <cmath>
 #include <vector>
 
-#include "ui/UpDownCtrl.h"
+#include "ui/qt/UpDownCtrl.h"
 
 using namespace dlgstyle;
 
@@ -53,7 +53,7 @@ std::vector<QWidget*> BuildControls(QWidget* parent, const DialogTemplate& dialo
       case ControlClass::PushButton: {
         auto* button = new QPushButton(text, parent);
         button->setAutoDefault(false);
-        button->setDefault((control.style & 0xF) == BS_DEFPUSHBUTTON);
+        button->setDefault((control.style & 0xF) == QM_BS_DEFPUSHBUTTON);
         widget = button;
         break;
       }
@@ -62,7 +62,7 @@ std::vector<QWidget*> BuildControls(QWidget* parent, const DialogTemplate& dialo
         break;
       case ControlClass::Static: {
         auto* label = new QLabel(text, parent);
-        label->setAlignment(((control.style & 0xF) == SS_CENTER ? Qt::AlignHCenter : Qt::AlignLeft) |
+        label->setAlignment(((control.style & 0xF) == QM_SS_CENTER ? Qt::AlignHCenter : Qt::AlignLeft) |
                             Qt::AlignTop);
         label->setWordWrap(true);
         widget = label;
@@ -70,14 +70,14 @@ std::vector<QWidget*> BuildControls(QWidget* parent, const DialogTemplate& dialo
       }
       case ControlClass::Edit: {
         auto* edit = new QLineEdit(text, parent);
-        if (control.style & ES_CENTER) edit->setAlignment(Qt::AlignCenter);
-        edit->setReadOnly(control.style & ES_READONLY);
-        edit->setFrame(control.style & WS_BORDER);
-        if (control.style & ES_NUMBER) {
+        if (control.style & QM_ES_CENTER) edit->setAlignment(Qt::AlignCenter);
+        edit->setReadOnly(control.style & QM_ES_READONLY);
+        edit->setFrame(control.style & QM_WS_BORDER);
+        if (control.style & QM_ES_NUMBER) {
           // Typing is limited to digits; text set by the program is not checked.
           edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
         }
-        if (control.style & ES_READONLY) {
+        if (control.style & QM_ES_READONLY) {
           QPalette face = edit->palette();
           face.setColor(QPalette::Base, face.color(QPalette::Window));
           edit->setPalette(face);
@@ -87,7 +87,7 @@ std::vector<QWidget*> BuildControls(QWidget* parent, const DialogTemplate& dialo
       }
       case ControlClass::ComboBox: {
         auto* combo = new QComboBox(parent);
-        combo->setEditable((control.style & 0x3) == CBS_DROPDOWN);
+        combo->setEditable((control.style & 0x3) == QM_CBS_DROPDOWN);
         combo->setInsertPolicy(QComboBox::NoInsert);
         widget = combo;
         break;
@@ -104,9 +104,9 @@ std::vector<QWidget*> BuildControls(QWidget* parent, const DialogTemplate& dialo
     // A drop-down's template height covers its open list; the closed box is one line high.
     const int height = control.kind == ControlClass::ComboBox ? 12 : control.height;
     widget->setGeometry(units.ToPixels(control.x, control.y, control.width, height));
-    widget->setEnabled(!(control.style & WS_DISABLED));
-    widget->setVisible(control.style & WS_VISIBLE);
-    const bool tabStop = control.style & WS_TABSTOP;
+    widget->setEnabled(!(control.style & QM_WS_DISABLED));
+    widget->setVisible(control.style & QM_WS_VISIBLE);
+    const bool tabStop = control.style & QM_WS_TABSTOP;
     if (control.kind == ControlClass::Static) {
       widget->setFocusPolicy(Qt::NoFocus);
     } else {
@@ -116,7 +116,7 @@ std::vector<QWidget*> BuildControls(QWidget* parent, const DialogTemplate& dialo
       if (previousTab) QWidget::setTabOrder(previousTab, widget);
       previousTab = widget;
     }
-    if (control.kind == ControlClass::UpDown && (control.style & UDS_AUTOBUDDY) && !created.empty()) {
+    if (control.kind == ControlClass::UpDown && (control.style & QM_UDS_AUTOBUDDY) && !created.empty()) {
       if (auto* buddy = qobject_cast<QLineEdit*>(created.back())) static_cast<CUpDownCtrl*>(widget)->SetBuddy(buddy);
     }
     created.push_back(widget);
@@ -221,7 +221,7 @@ void CenterDialog(QWidget* window) {
 
 void FocusFirstTabStop(const std::vector<QWidget*>& controls) {
   for (QWidget* control : controls) {
-    if ((control->property("controlStyle").toUInt() & WS_TABSTOP) && control->isEnabled()) {
+    if ((control->property("controlStyle").toUInt() & QM_WS_TABSTOP) && control->isEnabled()) {
       control->setFocus(Qt::TabFocusReason);
       return;
     }

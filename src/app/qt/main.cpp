@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/QtUserSeams.h"
+#include "app/qt/QtUserSeams.h"
 #include "app/RemoteApp.h"
 #include "app/TerminationRequests.h"
 #include "settings/VersionRecord.h"

@@ -8,14 +8,11 @@
 #include <optional>
 #include <string>
 
-#include "ui/DialogTemplate.h"
+#include "ui/DialogTables.h"
 
 class QComboBox;
 class QWidget;
 class CUpDownCtrl;
-
-// Template 103, controls in tab order.
-const DialogTemplate& PrefsTemplate();
 
 // A list box with an optional edit field, addressed by item position.
 class CComboBox {
