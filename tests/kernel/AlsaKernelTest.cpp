@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -304,57 +305,64 @@ std::uint32_t DeviceNamed(AlsaMidiServices& alsa, const std::string& prefix) {
   return QM_MIDI_MAPPER;
 }
 
-// With nothing queued, the loss shows before the next key is pressed.
-TEST_F(AlsaKernelTest, AReceiverThatEndsBetweenKeysFailsTheDeviceAtOnce) {
-  Child receiver({QUILLMARK_RECEIVER, "qm-idle"});
-  ASSERT_TRUE(receiver.WaitForOutput('\n', 1, Clock::now() + kBound));
-  AlsaMidiServices alsa;
-  const std::uint32_t number = DeviceNamed(alsa, "qm-idle:");
-  ASSERT_NE(number, QM_MIDI_MAPPER);
-  Callbacks callbacks;
-  HMidiOut device = nullptr;
-  ASSERT_EQ(alsa.Open(&device, number, &Callbacks::Record, reinterpret_cast<std::uintptr_t>(&callbacks)), 0u);
-  Bytes message = DesignMessage(kDesignKeys[0]);
-  MidiHeader header;
-  header.lpData = message.data();
-  header.dwBufferLength = static_cast<std::uint32_t>(message.size());
-  ASSERT_EQ(alsa.PrepareHeader(device, &header, kMidiHeaderSize), 0u);
-  ASSERT_EQ(alsa.LongMsg(device, &header, kMidiHeaderSize), 0u);
-  ASSERT_TRUE(callbacks.WaitFor(QM_MOM_DONE, kBound));
-  ASSERT_TRUE(receiver.WaitForOutput('.', 1, Clock::now() + kBound));
+// A device on a user-space receiver, which the test kills.
+class AlsaReceiverTest : public AlsaKernelTest {
+ protected:
+  void SetUp() override {
+    AlsaKernelTest::SetUp();
+    if (IsSkipped()) return;
+    receiver = std::make_unique<Child>(std::vector<std::string>{QUILLMARK_RECEIVER, "qm-receiver"});
+    ASSERT_TRUE(receiver->WaitForOutput('\n', 1, Clock::now() + kBound));
+    const std::uint32_t number = DeviceNamed(alsa, "qm-receiver:");
+    ASSERT_NE(number, QM_MIDI_MAPPER);
+    ASSERT_EQ(alsa.Open(&device, number, &Callbacks::Record, reinterpret_cast<std::uintptr_t>(&callbacks)), 0u);
+  }
+  void TearDown() override {
+    if (device) {
+      EXPECT_EQ(alsa.Close(device), 0u);
+    }
+  }
+  // Queues count key messages.
+  void Queue(std::size_t count) {
+    headers = std::vector<MidiHeader>(count);
+    for (MidiHeader& header : headers) {
+      header.lpData = const_cast<std::uint8_t*>(message.data());
+      header.dwBufferLength = static_cast<std::uint32_t>(message.size());
+      ASSERT_EQ(alsa.PrepareHeader(device, &header, kMidiHeaderSize), 0u);
+      ASSERT_EQ(alsa.LongMsg(device, &header, kMidiHeaderSize), 0u);
+    }
+  }
 
-  receiver.Kill();
+  std::unique_ptr<Child> receiver;
+  Callbacks callbacks;
+  AlsaMidiServices alsa;
+  HMidiOut device = nullptr;
+  const Bytes message = DesignMessage(kDesignKeys[0]);
+  std::vector<MidiHeader> headers;
+};
+
+// With nothing queued, the loss shows before the next key is pressed.
+TEST_F(AlsaReceiverTest, AReceiverThatEndsBetweenKeysFailsTheDeviceAtOnce) {
+  Queue(1);
+  ASSERT_TRUE(callbacks.WaitFor(QM_MOM_DONE, kBound));
+  ASSERT_TRUE(receiver->WaitForOutput('.', 1, Clock::now() + kBound));
+
+  receiver->Kill();
   EXPECT_TRUE(callbacks.WaitFor(QM_MOM_ERROR, kReportBound));
   {
     std::lock_guard<std::mutex> lock(callbacks.mutex);
     EXPECT_EQ(callbacks.seen.back(), (std::array<std::uintptr_t, 3>{QM_MOM_ERROR, kMidiOutputGone, 0}));
   }
-  EXPECT_EQ(alsa.LongMsg(device, &header, kMidiHeaderSize), kMidiOutputGone);
-  EXPECT_EQ(alsa.Close(device), 0u);
+  EXPECT_EQ(alsa.LongMsg(device, &headers[0], kMidiHeaderSize), kMidiOutputGone);
 }
 
 // Keys still queued when the receiver goes come back at once, with the reason: nobody
 // waits for them in vain.
-TEST_F(AlsaKernelTest, KeysQueuedForAReceiverThatEndsComeBackAtOnce) {
-  Child receiver({QUILLMARK_RECEIVER, "qm-busy"});
-  ASSERT_TRUE(receiver.WaitForOutput('\n', 1, Clock::now() + kBound));
-  AlsaMidiServices alsa;
-  const std::uint32_t number = DeviceNamed(alsa, "qm-busy:");
-  ASSERT_NE(number, QM_MIDI_MAPPER);
-  Callbacks callbacks;
-  HMidiOut device = nullptr;
-  ASSERT_EQ(alsa.Open(&device, number, &Callbacks::Record, reinterpret_cast<std::uintptr_t>(&callbacks)), 0u);
+TEST_F(AlsaReceiverTest, KeysQueuedForAReceiverThatEndsComeBackAtOnce) {
   constexpr std::size_t kKeys = 100;  // 1.7 s of wire time
-  const Bytes message = DesignMessage(kDesignKeys[0]);
-  std::vector<MidiHeader> headers(kKeys);
-  for (MidiHeader& header : headers) {
-    header.lpData = const_cast<std::uint8_t*>(message.data());
-    header.dwBufferLength = static_cast<std::uint32_t>(message.size());
-    ASSERT_EQ(alsa.PrepareHeader(device, &header, kMidiHeaderSize), 0u);
-    ASSERT_EQ(alsa.LongMsg(device, &header, kMidiHeaderSize), 0u);
-  }
-  ASSERT_TRUE(receiver.WaitForOutput('.', 3, Clock::now() + kBound));
-  receiver.Kill();
+  Queue(kKeys);
+  ASSERT_TRUE(receiver->WaitForOutput('.', 3, Clock::now() + kBound));
+  receiver->Kill();
   const auto lost = Clock::now();
   std::unique_lock<std::mutex> lock(callbacks.mutex);
   const auto done = [&] {
@@ -368,8 +376,6 @@ TEST_F(AlsaKernelTest, KeysQueuedForAReceiverThatEndsComeBackAtOnce) {
                       std::array<std::uintptr_t, 3>{QM_MOM_DONE, reinterpret_cast<std::uintptr_t>(&headers.back()),
                                                     kMidiOutputGone}),
             callbacks.seen.end());
-  lock.unlock();
-  EXPECT_EQ(alsa.Close(device), 0u);
 }
 
 // The sequencer hands a subscribers' event to all of them and returns the first error; a

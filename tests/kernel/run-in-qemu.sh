@@ -169,7 +169,7 @@ rm -rf "$initrd_root"
 console=$run/console.log
 guest_pid=
 # A run that is stopped (a test timeout) takes its guest with it.
-trap '[[ -n $guest_pid ]] && kill "$guest_pid" 2>/dev/null; true' EXIT
+trap 'if [[ -n $guest_pid ]]; then kill "$guest_pid" 2>/dev/null || true; fi' EXIT
 trap 'exit 143' TERM INT
 boot=(-kernel "$kernel/vmlinuz")
 if [[ -f $kernel/vmlinux ]]; then
