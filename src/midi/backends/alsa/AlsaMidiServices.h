@@ -1,11 +1,13 @@
 // MIDI output over the ALSA sequencer. Output devices are the writable, subscribable
 // ports of the other clients (the system client excluded), named "client:port"; input
 // devices are their readable, subscribable ports. Opening a device makes a client named
-// "Quillmark" with one source port connected to the chosen port; QM_MIDI_MAPPER makes the
-// port "Quillmark" unconnected, for any other program to connect to.
+// "Quillmark" with one source port connected to the chosen port (and a private one, listed
+// nowhere, for the system's announcements); QM_MIDI_MAPPER makes the port "Quillmark"
+// unconnected, for any other program to connect to.
 //
 // How messages leave, and how a destination that goes away is reported, is
 // AlsaOutDevice's (AlsaOutDevice.h). LongMsg never blocks.
+//
 // Without a sequencer the lists are empty, opens fail and nothing is printed.
 #pragma once
 
