@@ -315,6 +315,9 @@ class AlsaReceiverTest : public AlsaKernelTest {
     ASSERT_TRUE(receiver->WaitForOutput('\n', 1, Clock::now() + kBound));
     const std::uint32_t number = DeviceNamed(alsa, "qm-receiver:");
     ASSERT_NE(number, QM_MIDI_MAPPER);
+    for (const AlsaPortInfo& info : CreateAlsaSystem()->Open()->OtherPorts()) {
+      if (info.clientName == "qm-receiver") address = {info.client, info.port};
+    }
     ASSERT_EQ(alsa.Open(&device, number, &Callbacks::Record, reinterpret_cast<std::uintptr_t>(&callbacks)), 0u);
   }
   void TearDown() override {
@@ -334,6 +337,7 @@ class AlsaReceiverTest : public AlsaKernelTest {
   }
 
   std::unique_ptr<Child> receiver;
+  AlsaAddress address;  // the receiver's port
   Callbacks callbacks;
   AlsaMidiServices alsa;
   HMidiOut device = nullptr;
@@ -346,6 +350,11 @@ TEST_F(AlsaReceiverTest, AReceiverThatEndsBetweenKeysFailsTheDeviceAtOnce) {
   Queue(1);
   ASSERT_TRUE(callbacks.WaitFor(QM_MOM_DONE, kBound));
   ASSERT_TRUE(receiver->WaitForOutput('.', 1, Clock::now() + kBound));
+  // Made before the loss, so that it cannot take the receiver's client number.
+  std::unique_ptr<AlsaSequencer> probe = CreateAlsaSystem()->Open();
+  ASSERT_TRUE(probe);
+  const int probePort = probe->CreateSourcePort("probe");
+  ASSERT_GE(probePort, 0);
 
   receiver->Kill();
   EXPECT_TRUE(callbacks.WaitFor(QM_MOM_ERROR, kReportBound));
@@ -354,6 +363,10 @@ TEST_F(AlsaReceiverTest, AReceiverThatEndsBetweenKeysFailsTheDeviceAtOnce) {
     EXPECT_EQ(callbacks.seen.back(), (std::array<std::uintptr_t, 3>{QM_MOM_ERROR, kMidiOutputGone, 0}));
   }
   EXPECT_EQ(alsa.LongMsg(device, &headers[0], kMidiHeaderSize), kMidiOutputGone);
+
+  // A connection to it now, as an open racing the loss would make, is refused with
+  // -EINVAL, which the open must read as gone.
+  EXPECT_EQ(probe->ConnectTo(probePort, address.client, address.port), -EINVAL);
 }
 
 // Keys still queued when the receiver goes come back at once, with the reason: nobody
