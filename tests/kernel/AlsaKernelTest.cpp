@@ -36,6 +36,13 @@ constexpr const char* kCardDevice = "snd_virmidi.0";
 constexpr auto kWireTimePerByte = 320us;  // 31250 bits/s, ten bits a byte
 constexpr auto kReportBound = 1s;         // a loss must be reported within this
 constexpr auto kBound = 120s;             // safety net for everything else
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// A sanitizer's own work at exit (the leak scan, emulated, can take most of a second) is
+// not the program's: there only the report is held to the second.
+constexpr bool kExitTimed = false;
+#else
+constexpr bool kExitTimed = true;
+#endif
 
 bool InTestGuest() {
   std::ifstream cmdline("/proc/cmdline");
@@ -186,7 +193,9 @@ void ExpectNotConnectedReport(Child& send, Clock::time_point lost) {
   EXPECT_EQ(send.Wait(kBound), 1);
   ASSERT_TRUE(reported);
   EXPECT_LE(reportedAt - lost, kReportBound);
-  EXPECT_LE(send.ended - lost, kReportBound);
+  if (kExitTimed) {
+    EXPECT_LE(send.ended - lost, kReportBound);
+  }
   std::cout << "quillmark-send reported the loss after " << (reportedAt - lost) / 1ms << " ms and ended after "
             << (send.ended - lost) / 1ms << " ms\n";
   const std::string err = send.Err();
