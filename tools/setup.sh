@@ -20,6 +20,9 @@ test_packages=(
   dpkg-dev lintian
   # The remote page in a real browser, and a real OSC sender.
   chromium chromium-driver python3-selenium liblo-tools
+  # The ALSA sequencer tests boot Debian's kernel under QEMU from a busybox initramfs
+  # (tests/kernel/run-in-qemu.sh).
+  qemu-system-x86 busybox-static cpio kmod xz-utils
   # The Windows cross-build (mingw-w64 with the posix thread model, GoogleTest from the
   # googletest sources) and wine to run its tests.
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
