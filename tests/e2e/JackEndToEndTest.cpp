@@ -294,7 +294,7 @@ TEST_F(JackEndToEndTest, DestinationThatEndsAndComesBackGetsTheNextKeys) {
     }
   }
   for (const RecordingSeams::Box& box : seams.Boxes()) {
-    EXPECT_EQ(box.text.find("Error: " + services->ErrorText(kJackPortGone)), 0u) << box.text;
+    EXPECT_EQ(box.text.find("Error: " + services->ErrorText(kMidiOutputGone)), 0u) << box.text;
   }
   EXPECT_GE(sent, 2u) << "the port never followed the destination back";
   const std::vector<Bytes> expected = {kEntMessage, KeyMessageBytes("cxl"), kEntMessage};

@@ -22,15 +22,23 @@ JackMidiServices::JackMidiServices() {
 }
 
 JackMidiServices::~JackMidiServices() {
-  if (m_lister && m_listerGone.load()) static_cast<void>(m_lister.release());
+  if (m_lister && m_listerGone.load()) DropGoneLister();
+}
+
+void JackMidiServices::DropGoneLister() {
+  // jackd2's libjack cannot close a client of a server that went away once another server
+  // of that name runs, and may crash trying; such a client is left as it is. PipeWire's
+  // closes it cleanly, and also reports errors of a live client as the server's end
+  // (see JackOutDevice::StillServed): one of those must not be left behind.
+  if (ServedByPipeWire()) {
+    m_lister.reset();
+  } else {
+    static_cast<void>(m_lister.release());
+  }
 }
 
 jack_client_t* JackMidiServices::ListingClient() {
-  if (m_lister && m_listerGone.load()) {
-    // libjack cannot close a client of a server that went away once another server of
-    // that name runs, and may crash trying; such a client is left as it is.
-    static_cast<void>(m_lister.release());
-  }
+  if (m_lister && m_listerGone.load()) DropGoneLister();
   if (!m_lister) {
     m_listerGone.store(false);
     JackClientPtr client = OpenClient(nullptr);
@@ -209,9 +217,6 @@ std::string JackMidiServices::ErrorText(MidiResult result) {
     case kJackEventTooLarge:
       return "The message does not fit into the JACK server's MIDI buffer. Start the JACK "
              "server with a larger period.";
-    case kJackPortGone:
-      return "The chosen JACK MIDI port has gone away: the program that owns it has closed it "
-             "or ended. Start that program again, then press the key again.";
     case kJackStuck:
       return "The JACK server did not hand back the MIDI buffers in time. Restart the JACK "
              "server, then try again.";

@@ -7,8 +7,8 @@
 namespace jackbackend {
 
 JackOutDevice::~JackOutDevice() {
-  CloseClient();
   StopNotifier();
+  CloseClient();
 }
 
 MidiResult JackOutDevice::Start(const std::string& target, JackClientPtr client) {
@@ -27,10 +27,7 @@ MidiResult JackOutDevice::Send(const Outgoing& item) {
     if (const MidiResult revived = Revive()) return revived;
   }
   if (const MidiResult failure = m_failure.load()) return failure;
-  if (m_destinationMissing.load()) {
-    std::lock_guard<std::mutex> lock(m_clientMutex);
-    if (!Reconnect()) return kJackPortGone;
-  }
+  if (m_linkState.load() == kLinkMissing) return kMidiOutputGone;
   if (item.header) {
     MidiHeader* header = item.header;
     if (!(header->dwFlags & QM_MHDR_PREPARED)) return QM_MIDIERR_UNPREPARED;
@@ -48,9 +45,11 @@ MidiResult JackOutDevice::Send(const Outgoing& item) {
   } else if (!m_toProcess.Push(item)) {
     return QM_MIDIERR_NOTREADY;
   }
-  // The server may have stopped between the check and the push: the notifier's next
-  // pass returns the header then.
-  if (m_gone.load()) m_wake.Post();
+  // The server or the destination may have gone between the check and the push, after
+  // the notifier took the queue: its next pass returns this message too. (The fence pairs
+  // with the one after the notifier's store: one of the two sees the other.)
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (m_gone.load() || m_linkState.load() == kLinkMissing) m_wake.Post();
   return 0;
 }
 
@@ -59,7 +58,7 @@ MidiResult JackOutDevice::Reset() {
   {
     std::lock_guard<std::mutex> consumer(m_consumerMutex);
     if (!Quiesce()) return kJackStuck;
-    TakeQueued(returned);
+    TakeQueued(&returned, returned);
     if (!m_gone.load()) m_processBlocked.store(false);
   }
   // Outside the consumer role, which a revival may wait for under the engine's lock.
@@ -69,10 +68,10 @@ MidiResult JackOutDevice::Reset() {
 
 MidiResult JackOutDevice::Close() {
   LetLastWritesLeave();
-  // No JACK thread runs our callbacks once the client is closed; only then are the
-  // rings ours alone.
-  CloseClient();
+  // The notifier first: nothing calls back once Close has returned. Then the client: no
+  // JACK thread runs our callbacks once it is closed; only then are the rings ours alone.
   StopNotifier();
+  CloseClient();
   DeliverDone();
   ReturnQueued();
   m_callback(this, QM_MOM_CLOSE, m_instance, 0, 0);
@@ -85,57 +84,65 @@ MidiResult JackOutDevice::Connect() {
   if (!m_client) return failure;
   jack_client_t* client = m_client.get();
   m_clientName = jack_get_client_name(client);
-  m_notifyClient.store(client);
-  m_linkedCycles = 0;
+  m_rtClient = client;
+  m_frameClockStarted = false;
+  ForgetLinks();
   jack_set_process_callback(client, &JackOutDevice::Process, this);
   // jackd2 calls the informative shutdown callback only; PipeWire's libjack only the
   // plain one. Both end up here.
   jack_on_info_shutdown(client, &JackOutDevice::ServerShutdownInfo, this);
   jack_on_shutdown(client, &JackOutDevice::ServerShutdown, this);
   jack_set_port_connect_callback(client, &JackOutDevice::PortConnect, this);
-  // The destination as it is now, before the notifications start: announcing it again is
-  // not news.
-  m_linkedPort.store(m_target.empty() ? nullptr : jack_port_by_name(client, m_target.c_str()));
   if (!m_target.empty()) jack_set_port_registration_callback(client, &JackOutDevice::PortRegistration, this);
   const char* portName = m_target.empty() ? kVirtualPortName : kDevicePortName;
   m_port = jack_port_register(client, portName, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  // Without the probe a new link falls back to the timed wait.
+  m_probe = m_pipeWire ? jack_port_register(client, kProbePortName, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0)
+                       : nullptr;
+  m_ourId.store(IdOf(m_port));
+  m_probeId.store(IdOf(m_probe));
   MidiResult result = 0;
   if (!m_port) {
     result = kJackPortFailed;
   } else if (jack_activate(client) != 0) {
     result = m_gone.load() ? kJackServerGone : kJackClientFailed;
-  } else if (!m_target.empty()) {
-    const int connected = jack_connect(client, jack_port_name(m_port), m_target.c_str());
-    if (connected != 0 && connected != EEXIST) result = m_gone.load() ? kJackServerGone : kJackConnectFailed;
+  } else if (!m_target.empty() && !LinkTarget()) {
+    result = m_gone.load() ? kJackServerGone : kJackConnectFailed;
   }
   if (result != 0) {
-    m_notifyClient.store(nullptr);
     m_client.reset();
-    m_port = nullptr;
+    m_port = m_probe = nullptr;
+    m_ourId.store(kNoPort);
+    m_probeId.store(kNoPort);
   }
+  UpdateWritable();
   return result;
 }
 
 MidiResult JackOutDevice::Revive() {
-  std::vector<MidiHeader*> returned;
-  const MidiResult result = ReviveClient(returned);
-  for (MidiHeader* header : returned) Complete(header);
+  std::vector<MidiHeader*> written;
+  std::vector<MidiHeader*> unsent;
+  const MidiResult result = ReviveClient(written, unsent);
+  for (MidiHeader* header : written) Complete(header);
+  for (MidiHeader* header : unsent) Complete(header, kJackServerGone);
   return result;
 }
 
-MidiResult JackOutDevice::ReviveClient(std::vector<MidiHeader*>& returned) {
+MidiResult JackOutDevice::ReviveClient(std::vector<MidiHeader*>& written, std::vector<MidiHeader*>& unsent) {
   std::lock_guard<std::mutex> consumer(m_consumerMutex);
   std::lock_guard<std::mutex> lock(m_clientMutex);
+  if (StillServed()) {
+    m_gone.store(false);
+    return 0;
+  }
   // The old process callback never runs again: what it left queued goes back now, and
   // the new one takes over the consumer role from here.
-  TakeQueued(returned);
-  m_notifyClient.store(nullptr);
+  TakeQueued(&written, unsent);
   // The notifier closes a dead client at once; one it has not reached yet is left as it
   // is: libjack may crash closing it now that another server of that name may run.
   static_cast<void>(m_client.release());
-  m_port = nullptr;
+  m_port = m_probe = nullptr;
   m_gone.store(false);
-  m_destinationMissing.store(false);
   if (const MidiResult result = Connect()) {
     m_gone.store(true);
     return result;
@@ -147,6 +154,7 @@ MidiResult JackOutDevice::ReviveClient(std::vector<MidiHeader*>& returned) {
 void JackOutDevice::ServerShutdownInfo(jack_status_t, const char*, void* arg) { ServerShutdown(arg); }
 
 void JackOutDevice::ServerShutdown(void* arg) {
+  DelayNotificationForTests();
   auto* self = static_cast<JackOutDevice*>(arg);
   self->m_gone.store(true);
   self->m_wake.Post();
@@ -163,40 +171,81 @@ bool JackOutDevice::Quiesce() {
 }
 
 void JackOutDevice::NotifierMain(const std::stop_token& stop) {
+  auto wakeAt = Clock::time_point::max();
   while (!stop.stop_requested()) {
-    m_wake.Wait();
+    if (wakeAt == Clock::time_point::max()) {
+      m_wake.Wait();
+    } else {
+      m_wake.WaitUntil(wakeAt);
+    }
     DeliverDone();
     if (m_gone.load()) {
-      // A reset or a revival holding the consumer role returns the queue itself. The
-      // headers go back outside the role: a revival may wait for it while its caller
-      // holds the lock the engine's callback takes.
-      std::vector<MidiHeader*> returned;
-      {
-        std::unique_lock<std::mutex> consumer(m_consumerMutex, std::try_to_lock);
-        if (consumer && m_gone.load() && Quiesce()) TakeQueued(returned);
-      }
-      for (MidiHeader* header : returned) Complete(header);
-      // A client of a stopped server must be closed before the next server of that name
-      // starts: libjack cannot close it cleanly afterwards.
-      CloseDeadClient();
-    } else if (m_destinationMissing.load()) {
-      std::lock_guard<std::mutex> lock(m_clientMutex);
-      if (!m_gone.load()) Reconnect();
+      FollowStoppedServer();
+      wakeAt = Clock::time_point::max();
+      continue;
+    }
+    wakeAt = FollowLinks();
+    if (m_reportGone.exchange(false)) {
+      // Every header first, so that the device holds nothing when it reports its end.
+      ReturnHeld(kMidiOutputGone, true);
+      m_callback(this, QM_MOM_ERROR, m_instance, kMidiOutputGone, 0);
+    } else if (m_linkState.load() == kLinkMissing) {
+      ReturnHeld(kMidiOutputGone, false);
     }
   }
   DeliverDone();
 }
 
+bool JackOutDevice::StillServed() {
+  // PipeWire's libjack also calls the shutdown callbacks for an error that a request of
+  // ours met (binding a port that went away at once, for example), and the client lives
+  // on. Disconnecting the probe (which has no link but while a new link is probed) is a
+  // round trip that fails at once with EPIPE on a connection that is gone (other errors
+  // are more of those reports).
+  if (!m_pipeWire || !m_client || !m_probe) return false;
+  if (jack_port_disconnect(m_client.get(), m_probe) == EPIPE) return false;
+  for (std::size_t i = 0; i < m_pendingCount; ++i) {
+    PendingLink& entry = m_pending[i];
+    if (!entry.probed) continue;
+    entry.probed = false;
+    entry.deadline = Clock::now() + kLinkSettleTime;
+    entry.settleCycle = m_cycle.load() + kLinkSettleCycles;
+  }
+  return true;
+}
+
+void JackOutDevice::FollowStoppedServer() {
+  {
+    std::lock_guard<std::mutex> lock(m_clientMutex);
+    if (m_gone.load() && StillServed()) {
+      m_gone.store(false);
+      return;
+    }
+  }
+  // A reset or a revival holding the consumer role returns the queue itself. The headers
+  // go back outside the role: a revival may wait for it while its caller holds the lock
+  // the engine's callback takes.
+  std::vector<MidiHeader*> written;
+  std::vector<MidiHeader*> unsent;
+  {
+    std::unique_lock<std::mutex> consumer(m_consumerMutex, std::try_to_lock);
+    if (consumer && m_gone.load() && Quiesce()) TakeQueued(&written, unsent);
+  }
+  for (MidiHeader* header : written) Complete(header);
+  for (MidiHeader* header : unsent) Complete(header, kJackServerGone);
+  // A client of a stopped server must be closed before the next server of that name
+  // starts: libjack cannot close it cleanly afterwards.
+  CloseDeadClient();
+}
+
 void JackOutDevice::CloseDeadClient() {
   std::lock_guard<std::mutex> lock(m_clientMutex);
   if (!m_gone.load() || !m_client) return;
-  m_notifyClient.store(nullptr);
   m_client.reset();
 }
 
 void JackOutDevice::CloseClient() {
   std::lock_guard<std::mutex> lock(m_clientMutex);
-  m_notifyClient.store(nullptr);
   if (!m_client) return;
   if (!m_gone.load()) jack_deactivate(m_client.get());
   m_client.reset();
@@ -214,27 +263,49 @@ void JackOutDevice::DeliverDone() {
   while (m_done.Pop(header)) Complete(header);
 }
 
-void JackOutDevice::TakeQueued(std::vector<MidiHeader*>& headers) {
-  for (std::size_t i = 0; i < m_writtenCount; ++i) headers.push_back(m_written[i]);
-  m_writtenCount = 0;
+void JackOutDevice::TakeQueued(std::vector<MidiHeader*>* written, std::vector<MidiHeader*>& unsent) {
+  if (written) {
+    for (std::size_t i = 0; i < m_writtenCount; ++i) {
+      written->push_back(m_written[(m_writtenHead + i) % m_written.size()].header);
+    }
+    m_writtenHead = m_writtenCount = 0;
+  }
   Outgoing item{};
   while (m_toProcess.Pop(item)) {
-    if (item.header) headers.push_back(item.header);
+    if (item.header) unsent.push_back(item.header);
   }
+}
+
+void JackOutDevice::ReturnHeld(MidiResult failure, bool written) {
+  if (!written && m_toProcess.Size() == 0) return;
+  std::vector<MidiHeader*> left;
+  std::vector<MidiHeader*> cut;
+  {
+    std::unique_lock<std::mutex> consumer(m_consumerMutex, std::try_to_lock);
+    if (!consumer) return;
+    if (Quiesce()) {
+      for (; written && m_writtenCount > 0; --m_writtenCount) {
+        const Written& entry = m_written[m_writtenHead];
+        (entry.dueFrame > m_frameTime ? cut : left).push_back(entry.header);
+        m_writtenHead = (m_writtenHead + 1) % m_written.size();
+      }
+      TakeQueued(nullptr, cut);
+    }
+    if (!m_gone.load()) m_processBlocked.store(false);
+  }
+  for (MidiHeader* header : left) Complete(header);
+  for (MidiHeader* header : cut) Complete(header, failure);
 }
 
 void JackOutDevice::ReturnQueued() {
-  for (std::size_t i = 0; i < m_writtenCount; ++i) Complete(m_written[i]);
-  m_writtenCount = 0;
-  Outgoing item{};
-  while (m_toProcess.Pop(item)) {
-    if (item.header) Complete(item.header);
-  }
+  std::vector<MidiHeader*> returned;
+  TakeQueued(&returned, returned);
+  for (MidiHeader* header : returned) Complete(header);
 }
 
-void JackOutDevice::Complete(MidiHeader* header) {
+void JackOutDevice::Complete(MidiHeader* header, MidiResult failure) {
   header->dwFlags = (header->dwFlags & ~QM_MHDR_INQUEUE) | QM_MHDR_DONE;
-  m_callback(this, QM_MOM_DONE, m_instance, reinterpret_cast<std::uintptr_t>(header), 0);
+  m_callback(this, QM_MOM_DONE, m_instance, reinterpret_cast<std::uintptr_t>(header), failure);
   ForgetHeld();
 }
 
