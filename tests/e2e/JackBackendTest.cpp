@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -215,11 +216,21 @@ TEST_F(JackBackendTest, ShortMessagesGoOutWithTheirOwnLength) {
       {0x0000F8, {0xF8}},              // clock
       {0x0012F3, {0xF3, 0x12}},        // song select
   };
-  for (const auto& [message, bytes] : cases) ASSERT_EQ(jack.ShortMsg(device, message), 0u);
-  ASSERT_TRUE(capture.WaitForEvents(cases.size(), kArrivalBound));
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    EXPECT_EQ(capture.Events()[i].bytes, cases[i].second) << std::hex << cases[i].first;
+  std::vector<Bytes> expected;
+  for (const auto& [message, bytes] : cases) expected.push_back(bytes);
+  // A short message carries no frame to tell a cycle the capture skipped: a round that
+  // did not all arrive is sent again (PipeWire skips a cycle now and then on a loaded
+  // machine). A fault shows in every round.
+  std::vector<Bytes> arrived;
+  for (int round = 0; round < 20 && arrived.size() != expected.size(); ++round) {
+    capture.ClearEvents();
+    for (const auto& [message, bytes] : cases) ASSERT_EQ(jack.ShortMsg(device, message), 0u);
+    capture.WaitForEvents(cases.size(), 2s);
+    ASSERT_TRUE(capture.WaitForCycles(3, kArrivalBound));
+    arrived.clear();
+    for (const auto& event : capture.Events()) arrived.push_back(event.bytes);
   }
+  EXPECT_EQ(arrived, expected);
 }
 
 TEST_F(JackBackendTest, VirtualPortTakesConnectionsFromOtherPrograms) {
@@ -382,23 +393,27 @@ TEST_F(JackBackendTest, MessagesLeaveAtWireSpeedTowardAPhysicalPortAndAtOnceTowa
     ASSERT_TRUE(WaitFor([&] { return log.DoneCount() == doneBefore + buffers.headers.size(); }, kArrivalBound));
     ASSERT_TRUE(capture.WaitForCycles(3, kArrivalBound));
     ASSERT_EQ(DeliveryOf(buffers), "");
-    const auto& events = capture.Events();
-    ASSERT_FALSE(events.empty());
-    const auto number = [](const Bytes& bytes) { return static_cast<std::uint32_t>(bytes[1] | bytes[2] << 7); };
-    if (physical) {
-      std::lock_guard<std::mutex> lock(log.mutex);
-      for (std::size_t i = 0; i < events.size(); ++i) {
-        const std::uint32_t message = number(events[i].bytes);
-        if (i > 0) {
-          const std::uint32_t apart = message - number(events[i - 1].bytes);
-          EXPECT_GE(events[i].frame - events[i - 1].frame, apart * kWireFrames - kPeriod) << "message " << message;
-        }
-        EXPECT_GE(static_cast<std::int32_t>(log.doneFrames[doneBefore + message] - events[i].frame),
-                  static_cast<std::int32_t>(kWireFrames - kPeriod))
-            << "message " << message << " completed before its last byte left";
+    // Where each message was put on the frame clock, and (when the capture did not skip
+    // its cycle) where it arrived.
+    std::vector<std::uint32_t> written;
+    for (const MidiHeader& header : buffers.headers) written.push_back(static_cast<std::uint32_t>(header.reserved));
+    std::vector<std::optional<std::uint32_t>> arrived(buffers.data.size());
+    for (const auto& event : capture.Events()) arrived[event.bytes[1] | event.bytes[2] << 7] = event.frame;
+    std::lock_guard<std::mutex> lock(log.mutex);
+    for (std::size_t i = 1; i < written.size(); ++i) {
+      if (!physical) {
+        EXPECT_LT(written[i] - written[0], kWireFrames) << "message " << i << " was held back";
+        continue;
       }
-    } else {
-      EXPECT_LT(events.back().frame - events.front().frame, kWireFrames);
+      EXPECT_GE(written[i] - written[i - 1], kWireFrames) << "message " << i;
+      if (arrived[i] && arrived[i - 1]) {
+        EXPECT_GE(*arrived[i] - *arrived[i - 1], kWireFrames - kPeriod) << "message " << i;
+      }
+    }
+    for (std::size_t i = 0; physical && i < written.size(); ++i) {
+      EXPECT_GE(static_cast<std::int32_t>(log.doneFrames[doneBefore + i] - written[i]),
+                static_cast<std::int32_t>(kWireFrames - kPeriod))
+          << "message " << i << " completed before its last byte left";
     }
     capture.ClearEvents();
   }
