@@ -293,9 +293,9 @@ TEST_F(JackBackendTest, StoppedServerFailsCallsAndCloseStillReturnsEverything) {
 }
 
 // A new link's first message, and the last one before the device closes, both arrive:
-// the device writes only once the link carries data, and lets the last cycles' data
-// leave before its client goes. Each round is a new device, as each run of
-// quillmark-send is.
+// the device writes only once the link carries data, and lets what it holds leave before
+// its client goes. Each round is a new device, as each run of quillmark-send is, closed
+// as soon as the message is handed over.
 TEST_F(JackBackendTest, TheFirstMessageOfANewLinkAndTheLastBeforeCloseArrive) {
   constexpr std::size_t kRounds = 20;
   const std::int32_t number = capture.DeviceIn(jack);
@@ -305,7 +305,6 @@ TEST_F(JackBackendTest, TheFirstMessageOfANewLinkAndTheLastBeforeCloseArrive) {
     ASSERT_EQ(jack.Open(&device, static_cast<std::uint32_t>(number), &CallbackLog::Callback, log.Instance()), 0u);
     Prepare(buffers);
     ASSERT_EQ(jack.LongMsg(device, &buffers.headers[round], kMidiHeaderSize), 0u);
-    ASSERT_TRUE(WaitFor([&] { return log.DoneCount() == round + 1; }, kArrivalBound));
     ASSERT_EQ(jack.Close(device), 0u);
     device = nullptr;
   }

@@ -1,8 +1,8 @@
 // The device's links: when a new one carries data, a destination that goes away, and one
 // that comes back.
 //
-// When a new link carries data. jackd2 makes a connection within jack_connect: the next
-// cycle carries it. PipeWire's libjack reports a link (the connect callback,
+// When a new link carries data. jackd2 makes a connection within jack_connect, and a cycle
+// carries it once the graph that cycle runs on has it (JackOutDevice::LinkInGraph). PipeWire's libjack reports a link (the connect callback,
 // jack_port_connected) when the server has activated it, before the destination's own
 // thread has applied its side; what is written meanwhile is dropped without a trace, and
 // no JACK call tells when that is done. But the server sets up every new link with a

@@ -10,16 +10,19 @@
 // message completes (QM_MOM_DONE) only after the process callback has written it into the
 // port buffer of a port whose link carries data, a cycle later: that is as far as JACK
 // lets a client see, not the moment the destination read it. Nothing is written before a
-// new link carries data: jackd2 makes it within jack_connect; under PipeWire the device
-// waits for a sign that the destination has applied the link (JackConnections.cpp says
-// which), written after at most kLinkSignalBound whatever happens. Nor is more written
-// per cycle than every server takes (kCycleByteBudget); the rest waits for the next
-// cycle. Close lets the last cycles' writes leave before the connection goes with the
-// client. Completions are delivered from a notifier thread of the device, which sleeps
-// until there is work: never from the realtime thread, since the engine's callback takes a
-// lock the user-interface thread holds while sending. After a QM_MOM_DONE whose bytes
-// left, the header's reserved field holds the JACK frame time they were written at (what
-// a test compares with the cycles the destination ran).
+// new link carries data: under jackd2 once the cycle's graph has it, under PipeWire once
+// the destination has shown that it applied the link (JackConnections.cpp says how), or
+// after kLinkSignalBound whatever happens. Nor is more written per cycle than every
+// server takes (kCycleByteBudget); the rest waits for the next cycle. Close lets what it
+// holds be written, and the last cycles' writes leave, before the connection goes with
+// the client. Completions are delivered from a notifier thread of the device, which
+// sleeps until there is work: never from the realtime thread, since the engine's callback
+// takes a lock the user-interface thread holds while sending. After a QM_MOM_DONE whose
+// bytes left, the header's reserved field holds the JACK frame time they were written at
+// (what a test compares with the cycles the destination ran).
+//
+// Under PipeWire the client runs with jack.locked-process off (see OpenClient in
+// JackSupport.h): no message is ever sent twice, however long a notification takes.
 //
 // Toward a port flagged JackPortIsPhysical (a hardware MIDI output: jackd's own ALSA MIDI
 // driver, or a bridge) messages leave no faster than the MIDI wire carries them, 320 us a
@@ -29,10 +32,11 @@
 // Software destinations take messages as fast as the cycles go.
 //
 // When the destination port goes away (its program ended, or it was disconnected), the
-// device says so at once from its notifier: what it had not written yet comes back with
-// kMidiOutputGone, then QM_MOM_ERROR with kMidiOutputGone; later calls fail with
-// kMidiOutputGone. Should a port of the destination's name register again, the device
-// links to it as soon as it takes connections, and calls go through again.
+// device says so at once from its notifier: what it had not written yet (toward a
+// physical port, also what had not all left) comes back with kMidiOutputGone, then
+// QM_MOM_ERROR with kMidiOutputGone; later calls fail with kMidiOutputGone. Should a port
+// of the destination's name register again, the device links to it as soon as it takes
+// connections, and calls go through again.
 //
 // When the server stops (noticed within a cycle or so under jackd2 and PipeWire alike),
 // the headers the device still held come back at once, those not yet written with

@@ -120,9 +120,14 @@ void JackOutDevice::WriteQueued(void* buffer, jack_nframes_t frames) {
 }
 
 void JackOutDevice::LetLastWritesLeave() {
+  const auto deadline = Clock::now() + kWaitBound;
+  // What the caller handed over and the process callback has not written yet goes first
+  // (a short message has no completion to wait for), while a link is there to take it.
+  while (!m_gone.load() && m_linkState.load() == kLinkUp && m_toProcess.Size() > 0) {
+    if (Clock::now() > deadline) return;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
   if (m_lastWriteCycle.load() == 0) return;
-  const auto start = Clock::now();
-  const auto deadline = start + kWaitBound;
   const auto drained = [&] {
     if (m_cycle.load() < m_lastWriteCycle.load() + kDrainCycles) return false;
     return !m_pipeWire ||
