@@ -333,6 +333,7 @@ bool JackCapture::Open(std::string& error, bool physical) {
   const unsigned long flags = JackPortIsInput | (physical ? JackPortIsPhysical | JackPortIsTerminal : 0);
   m_port = jack_port_register(m_client.get(), "in", JACK_DEFAULT_MIDI_TYPE, flags, 0);
   m_period = jack_get_buffer_size(m_client.get());
+  m_rtClient = m_client.get();
   jack_set_process_callback(m_client.get(), &JackCapture::Process, this);
   jack_set_xrun_callback(m_client.get(), &JackCapture::Xrun, this);
   if (!m_port || jack_activate(m_client.get()) != 0) {
@@ -362,7 +363,7 @@ int JackCapture::Process(std::uint32_t frames, void* arg) {
   const std::uint32_t count = jack_midi_get_event_count(buffer);
   const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                        Clock::now().time_since_epoch()).count();
-  const jack_nframes_t cycleFrame = jack_last_frame_time(self->m_client.get());
+  const jack_nframes_t cycleFrame = jack_last_frame_time(self->m_rtClient);
   if (self->m_cycleSeen && cycleFrame != self->m_nextCycleFrame) {
     // A full ring loses the record, never the events: the test is the stricter for it.
     self->m_gapRing->Push(

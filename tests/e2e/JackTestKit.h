@@ -140,7 +140,8 @@ class JackCapture {
   std::vector<Gap> m_gaps;
   std::uint64_t m_skippedCycles = 0;
   std::uint32_t m_period = 0;
-  // The process callback's own.
+  // The process callback's own (m_client changes while it may still run).
+  _jack_client* m_rtClient = nullptr;
   bool m_cycleSeen = false;
   std::uint32_t m_nextCycleFrame = 0;
   std::atomic<unsigned> m_overflows{0};

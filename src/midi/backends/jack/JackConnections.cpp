@@ -234,8 +234,8 @@ void JackOutDevice::CheckPendingAfterLostNews() {
 void JackOutDevice::LoseDestination() {
   m_linkState.store(kLinkMissing);
   UpdateWritable();
-  // Pairs with the fence in Send: a message pushed after this is returned by the next pass.
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  // See Send: a message pushed after this is returned by the next pass.
+  m_handOver.fetch_add(1);
   while (m_pendingCount > 0) ForgetPending(m_pendingCount - 1);
   m_lostTargetId.store(m_targetId.exchange(kNoPort));
   m_paced.store(false);

@@ -19,6 +19,7 @@ JackMidiServices::JackMidiServices() {
     jack_set_error_function(&SilentJackMessage);
     jack_set_info_function(&SilentJackMessage);
   });
+  AskPipeWireForAnUnlockedProcessCallback();
 }
 
 JackMidiServices::~JackMidiServices() {
@@ -26,15 +27,12 @@ JackMidiServices::~JackMidiServices() {
 }
 
 void JackMidiServices::DropGoneLister() {
-  // jackd2's libjack cannot close a client of a server that went away once another server
-  // of that name runs, and may crash trying; such a client is left as it is. PipeWire's
-  // closes it cleanly, and also reports errors of a live client as the server's end
-  // (see JackOutDevice::StillServed): one of those must not be left behind.
-  if (ServedByPipeWire()) {
-    m_lister.reset();
-  } else {
-    static_cast<void>(m_lister.release());
-  }
+  // libjack cannot close a client of a server that went away once another server of that
+  // name runs, and may crash trying (jackd2's), or races with its own thread (PipeWire's);
+  // such a client is left as it is. (PipeWire's libjack also reports some errors of a live
+  // client as the server's end, see JackOutDevice::StillServed; a listing client that
+  // met one is left behind too, idle.)
+  static_cast<void>(m_lister.release());
 }
 
 jack_client_t* JackMidiServices::ListingClient() {

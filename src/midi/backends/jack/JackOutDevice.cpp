@@ -46,9 +46,9 @@ MidiResult JackOutDevice::Send(const Outgoing& item) {
     return QM_MIDIERR_NOTREADY;
   }
   // The server or the destination may have gone between the check and the push, after
-  // the notifier took the queue: its next pass returns this message too. (The fence pairs
-  // with the one after the notifier's store: one of the two sees the other.)
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  // the notifier took the queue: its next pass returns this message too. (Both sides
+  // step m_handOver after their change: the later of the two sees the other's.)
+  m_handOver.fetch_add(1);
   if (m_gone.load() || m_linkState.load() == kLinkMissing) m_wake.Post();
   return 0;
 }
@@ -157,6 +157,7 @@ void JackOutDevice::ServerShutdown(void* arg) {
   DelayNotificationForTests();
   auto* self = static_cast<JackOutDevice*>(arg);
   self->m_gone.store(true);
+  self->m_handOver.fetch_add(1);
   self->m_wake.Post();
 }
 

@@ -189,6 +189,7 @@ class JackOutDevice final : public MidiOutDevice {
   std::atomic_flag m_linkEventsBusy = ATOMIC_FLAG_INIT;  // the producer side of m_linkEvents
   std::atomic<bool> m_linkEventsLost{false};
   std::atomic<bool> m_reportGone{false};
+  std::atomic<unsigned> m_handOver{0};  // stepped after a push and after a device's end
 
   // The notifier's (and a new client's), under m_clientMutex.
   std::array<PendingLink, 8> m_pending{};

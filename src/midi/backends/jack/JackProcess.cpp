@@ -21,12 +21,13 @@ int JackOutDevice::Process(jack_nframes_t frames, void* arg) {
   auto* self = static_cast<JackOutDevice*>(arg);
   void* buffer = jack_port_get_buffer(self->m_port, frames);
   jack_midi_clear_buffer(buffer);
-  self->AdvanceFrameClock();
   // Announce first, then look at the block flag: Quiesce does the opposite, so one of
   // the two always sees the other.
   self->m_inProcess.store(true);
   self->m_cycle.fetch_add(1, std::memory_order_relaxed);
   if (!self->m_processBlocked.load()) {
+    // The frame clock is the consumer role's too: the notifier reads it once it holds that.
+    self->AdvanceFrameClock();
     self->CompleteWritten();
     // A device port writes only while its link carries data: what goes out earlier
     // reaches nobody. The virtual port is the user's to connect: unconnected, it writes

@@ -14,11 +14,15 @@ namespace {
 
 std::atomic<std::int64_t> g_notificationDelayMicroseconds{0};
 
+}  // namespace
+
 // PipeWire's libjack reads the client's properties from PIPEWIRE_PROPS (a JSON object,
-// braces optional) when a client opens; no call sets them. Set once, before the first
-// client of the process opens, and left set: the environment is not changed again while
-// other threads may read it. A user's own setting of the property stands.
+// braces optional) when a client opens; no call sets them. Set once, as early as the
+// services are made and before the first client of the process opens, and left set: the
+// environment is not changed again while other threads may read it. A user's own setting
+// of the property stands.
 void AskPipeWireForAnUnlockedProcessCallback() {
+  if (!ServedByPipeWire()) return;
   static std::once_flag once;
   std::call_once(once, [] {
     constexpr const char* kProperty = "jack.locked-process = false";
@@ -35,8 +39,6 @@ void AskPipeWireForAnUnlockedProcessCallback() {
   });
 }
 
-}  // namespace
-
 PortId IdOf(const jack_port_t* port) {
   // The callbacks name a port by the index its UUID carries, under jackd2 and PipeWire alike.
   return port ? jack_uuid_to_index(jack_port_uuid(port)) : kNoPort;
@@ -50,7 +52,7 @@ bool ServedByPipeWire() {
 }
 
 JackClientPtr OpenClient(MidiResult* failure) {
-  if (ServedByPipeWire()) AskPipeWireForAnUnlockedProcessCallback();
+  AskPipeWireForAnUnlockedProcessCallback();
   jack_status_t status{};
   JackClientPtr client(jack_client_open(kClientName, JackNoStartServer, &status));
   if (!client && failure) {

@@ -70,6 +70,9 @@ using JackClientPtr = std::unique_ptr<jack_client_t, JackClientCloser>;
 // our port's buffer, which only that callback clears, so the last cycle's messages would
 // go out again.
 JackClientPtr OpenClient(MidiResult* failure);
+// What OpenClient asks of PipeWire, asked at once (it changes the environment: as early
+// as possible, while few threads run).
+void AskPipeWireForAnUnlockedProcessCallback();
 
 std::string ClientPart(const std::string& portName);
 
