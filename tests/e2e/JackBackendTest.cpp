@@ -266,7 +266,7 @@ TEST_F(JackBackendTest, StoppedServerFailsCallsAndCloseStillReturnsEverything) {
   Prepare(buffers);
   server.Kill();
   // jackd2's libjack cannot close a client of a dead server once another client was
-  // opened; the backend closes its own at once, the capture is ours to close.
+  // opened; the backend leaves its own as it is, the capture is ours to close at once.
   capture.Close();
   // Sends racing the crash are either refused or handed back by the notifier.
   MidiResult result = 0;

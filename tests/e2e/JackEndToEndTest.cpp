@@ -257,7 +257,7 @@ TEST_F(JackEndToEndTest, StoppedServerIsReportedAsStoppedUntilARestartedOneTakes
 
   server.Kill();
   // libjack cannot close a client of a dead server once a new one of that name runs; the
-  // backend closes its own at once, the capture is ours to close.
+  // backend leaves its own as it is, the capture is ours to close at once.
   capture.Close();
   // The first sends after the crash may still be accepted; the engine reports the
   // device's failure at the next put. Every send returns at once either way.

@@ -2,9 +2,9 @@
 // that comes back.
 //
 // When a new link carries data. jackd2 makes a connection within jack_connect, and a cycle
-// carries it once the graph that cycle runs on has it (JackOutDevice::LinkInGraph). PipeWire's libjack reports a link (the connect callback,
-// jack_port_connected) when the server has activated it, before the destination's own
-// thread has applied its side; what is written meanwhile is dropped without a trace, and
+// carries it once the graph that cycle runs on has it (JackOutDevice::LinkInGraph).
+// PipeWire's libjack reports a link (the connect callback, jack_port_connected) when the
+// server has activated it, before the destination's own thread has applied its side; what is written meanwhile is dropped without a trace, and
 // no JACK call tells when that is done. But the server sets up every new link with a
 // round trip to both ends, and a client answers only after it has handled everything sent
 // to it before, the first link's buffers included. So a second, silent port of ours (the
@@ -173,6 +173,11 @@ void JackOutDevice::ProbeAnswered(PortId peer) {
       ForgetPending(i);
       return;
     }
+  }
+  // An answer that came after its link was given up waiting for: the probe goes all the same.
+  jack_client_t* client = m_client.get();
+  if (const jack_port_t* port = m_probe ? jack_port_by_id(client, peer) : nullptr) {
+    jack_disconnect(client, jack_port_name(m_probe), jack_port_name(port));
   }
 }
 

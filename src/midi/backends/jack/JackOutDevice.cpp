@@ -84,10 +84,8 @@ MidiResult JackOutDevice::Connect() {
   if (!m_client) return failure;
   jack_client_t* client = m_client.get();
   m_clientName = jack_get_client_name(client);
-  m_rtClient = client;
   m_frameClockStarted = false;
   ForgetLinks();
-  jack_set_process_callback(client, &JackOutDevice::Process, this);
   // jackd2 calls the informative shutdown callback only; PipeWire's libjack only the
   // plain one. Both end up here.
   jack_on_info_shutdown(client, &JackOutDevice::ServerShutdownInfo, this);
@@ -102,6 +100,11 @@ MidiResult JackOutDevice::Connect() {
   m_ourId.store(IdOf(m_port));
   m_probeId.store(IdOf(m_probe));
   MidiResult result = 0;
+  if (m_port) {
+    m_processContexts.push_back(std::make_unique<ProcessContext>(ProcessContext{this, client, m_port}));
+    jack_set_process_callback(client, &JackOutDevice::Process, m_processContexts.back().get());
+    m_rtClient.store(client);
+  }
   if (!m_port) {
     result = kJackPortFailed;
   } else if (jack_activate(client) != 0) {
@@ -135,11 +138,12 @@ MidiResult JackOutDevice::ReviveClient(std::vector<MidiHeader*>& written, std::v
     m_gone.store(false);
     return 0;
   }
-  // The old process callback never runs again: what it left queued goes back now, and
-  // the new one takes over the consumer role from here.
+  // The old process callback may still end its last cycle: kept away, then it leaves the
+  // device alone for good (Process); what it left queued goes back now, and the new one
+  // takes over the consumer role from here.
+  if (!Quiesce()) return kJackStuck;
   TakeQueued(&written, unsent);
-  // The notifier closes a dead client at once; one it has not reached yet is left as it
-  // is: libjack may crash closing it now that another server of that name may run.
+  // Left as it is, as CloseClient leaves one.
   static_cast<void>(m_client.release());
   m_port = m_probe = nullptr;
   m_gone.store(false);
@@ -234,21 +238,20 @@ void JackOutDevice::FollowStoppedServer() {
   }
   for (MidiHeader* header : written) Complete(header);
   for (MidiHeader* header : unsent) Complete(header, kJackServerGone);
-  // A client of a stopped server must be closed before the next server of that name
-  // starts: libjack cannot close it cleanly afterwards.
-  CloseDeadClient();
-}
-
-void JackOutDevice::CloseDeadClient() {
-  std::lock_guard<std::mutex> lock(m_clientMutex);
-  if (!m_gone.load() || !m_client) return;
-  m_client.reset();
 }
 
 void JackOutDevice::CloseClient() {
   std::lock_guard<std::mutex> lock(m_clientMutex);
   if (!m_client) return;
-  if (!m_gone.load()) jack_deactivate(m_client.get());
+  if (m_gone.load() && !StillServed()) {
+    // A client of a server that went away is left as it is: libjack's close of it uses
+    // the server's shared state, which another client's open in this process (a listing,
+    // or a server of that name starting again) may have let go meanwhile; jackd2's
+    // libjack was seen to crash so, PipeWire's to race with its own thread.
+    static_cast<void>(m_client.release());
+    return;
+  }
+  jack_deactivate(m_client.get());
   m_client.reset();
 }
 
@@ -285,6 +288,8 @@ void JackOutDevice::ReturnHeld(MidiResult failure, bool written) {
     std::unique_lock<std::mutex> consumer(m_consumerMutex, std::try_to_lock);
     if (!consumer) return;
     if (Quiesce()) {
+      // Completions the process callback queued since the last delivery are older: first.
+      for (MidiHeader* done = nullptr; written && m_done.Pop(done);) left.push_back(done);
       for (; written && m_writtenCount > 0; --m_writtenCount) {
         const Written& entry = m_written[m_writtenHead];
         (entry.dueFrame > m_frameTime ? cut : left).push_back(entry.header);

@@ -21,6 +21,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <stop_token>
 #include <string>
@@ -62,12 +63,11 @@ class JackOutDevice final : public MidiOutDevice {
   // Wakes only for work: a completion, a stopped server, news of a link or the
   // destination, a deadline of FollowLinks, or the stop request.
   void NotifierMain(const std::stop_token& stop);
-  // Notifier: returns what the dead server's client held, then closes that client.
+  // Notifier: returns what the dead server's client held.
   void FollowStoppedServer();
   // After a report that the server stopped: whether the client is still served after all;
   // m_clientMutex held.
   bool StillServed();
-  void CloseDeadClient();
   void CloseClient();
   void StopNotifier();
   // Keeps the process callback away from the rings. False if it did not leave them in
@@ -170,7 +170,15 @@ class JackOutDevice final : public MidiOutDevice {
   std::array<Written, kJackRingSlots> m_written{};  // oldest first, from m_writtenHead
   std::size_t m_writtenHead = 0;
   std::size_t m_writtenCount = 0;
-  jack_client_t* m_rtClient = nullptr;  // set before activation
+  // What each client's process callback is given: a revived device's old client may run a
+  // last cycle after the new one started. Kept for the device's life.
+  struct ProcessContext {
+    JackOutDevice* device;
+    jack_client_t* client;
+    jack_port_t* port;
+  };
+  std::vector<std::unique_ptr<ProcessContext>> m_processContexts;  // under m_clientMutex
+  std::atomic<jack_client_t*> m_rtClient{nullptr};  // the client whose callback may act
   bool m_frameClockStarted = false;
   jack_nframes_t m_lastFrame = 0;
   std::uint64_t m_frameTime = 0;

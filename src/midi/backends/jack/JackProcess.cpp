@@ -18,14 +18,16 @@ std::uint64_t WholeFrames(std::uint64_t microframes) { return (microframes + kMi
 }  // namespace
 
 int JackOutDevice::Process(jack_nframes_t frames, void* arg) {
-  auto* self = static_cast<JackOutDevice*>(arg);
-  void* buffer = jack_port_get_buffer(self->m_port, frames);
+  const auto* context = static_cast<const ProcessContext*>(arg);
+  JackOutDevice* self = context->device;
+  void* buffer = jack_port_get_buffer(context->port, frames);
   jack_midi_clear_buffer(buffer);
   // Announce first, then look at the block flag: Quiesce does the opposite, so one of
-  // the two always sees the other.
+  // the two always sees the other. A client replaced by a revival may still run a last
+  // cycle: it leaves everything alone.
   self->m_inProcess.store(true);
-  self->m_cycle.fetch_add(1, std::memory_order_relaxed);
-  if (!self->m_processBlocked.load()) {
+  if (!self->m_processBlocked.load() && context->client == self->m_rtClient.load()) {
+    self->m_cycle.fetch_add(1, std::memory_order_relaxed);
     // The frame clock is the consumer role's too: the notifier reads it once it holds that.
     self->AdvanceFrameClock();
     self->CompleteWritten();
@@ -46,7 +48,7 @@ bool JackOutDevice::LinkInGraph() const {
 }
 
 void JackOutDevice::AdvanceFrameClock() {
-  const jack_nframes_t now = jack_last_frame_time(m_rtClient);
+  const jack_nframes_t now = jack_last_frame_time(m_rtClient.load(std::memory_order_relaxed));
   m_frameTime = m_frameClockStarted ? m_frameTime + static_cast<jack_nframes_t>(now - m_lastFrame) : now;
   m_frameClockStarted = true;
   m_lastFrame = now;
@@ -71,7 +73,7 @@ void JackOutDevice::WriteQueued(void* buffer, jack_nframes_t frames) {
   // the frame clock: an interface's buffer holds a few dozen messages, and what overflows
   // it reaches the unit cut off. Software takes them as fast as they come.
   const bool paced = m_paced.load();
-  const std::uint64_t rate = jack_get_sample_rate(m_rtClient);
+  const std::uint64_t rate = jack_get_sample_rate(m_rtClient.load(std::memory_order_relaxed));
   const std::uint64_t cycleStart = m_frameTime;
   std::size_t budget = kCycleByteBudget;
   while (const Outgoing* item = m_toProcess.Front()) {
