@@ -297,7 +297,7 @@ TEST_F(JackBackendTest, StoppedServerFailsCallsAndCloseStillReturnsEverything) {
 // its client goes. Each round is a new device, as each run of quillmark-send is, closed
 // as soon as the message is handed over.
 TEST_F(JackBackendTest, TheFirstMessageOfANewLinkAndTheLastBeforeCloseArrive) {
-  constexpr std::size_t kRounds = 20;
+  constexpr std::size_t kRounds = 50;
   const std::int32_t number = capture.DeviceIn(jack);
   ASSERT_GE(number, 0);
   Buffers buffers(kRounds, 54);
