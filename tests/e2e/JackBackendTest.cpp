@@ -1,13 +1,18 @@
 // The JACK device services against a live server: completion, reset and close
-// guarantees, the virtual port, short messages and a backlog larger than one cycle.
+// guarantees, the virtual port, short messages, a backlog larger than one cycle, a
+// destination that goes and comes back, pacing toward hardware, and slow notifications.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <thread>
 
 #include "JackTestKit.h"
@@ -19,35 +24,60 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 constexpr auto kArrivalBound = 30s;
 
-// What the device called back, in order, and from which thread.
+// What the device called back, in order.
 struct CallbackLog {
   std::mutex mutex;
   std::vector<unsigned> messages;
   std::vector<MidiHeader*> done;
+  std::vector<std::uintptr_t> doneFailures;  // param2 of each QM_MOM_DONE
+  std::vector<std::uintptr_t> errors;        // param1 of each QM_MOM_ERROR
+  std::vector<std::uint32_t> doneFrames;     // the capture's frame time at each QM_MOM_DONE
+  const JackCapture* clock = nullptr;
   std::atomic<int> afterClose{0};
   std::atomic<bool> closed{false};
 
   static void Callback(HMidiOut, unsigned message, std::uintptr_t instance, std::uintptr_t param1,
-                       std::uintptr_t) {
+                       std::uintptr_t param2) {
     auto* log = reinterpret_cast<CallbackLog*>(instance);
     if (log->closed.load()) log->afterClose.fetch_add(1);
     std::lock_guard<std::mutex> lock(log->mutex);
     log->messages.push_back(message);
-    if (message == QM_MOM_DONE) log->done.push_back(reinterpret_cast<MidiHeader*>(param1));
+    if (message == QM_MOM_DONE) {
+      log->done.push_back(reinterpret_cast<MidiHeader*>(param1));
+      log->doneFailures.push_back(param2);
+      log->doneFrames.push_back(log->clock ? log->clock->FrameTime() : 0);
+    }
+    if (message == QM_MOM_ERROR) log->errors.push_back(param1);
   }
   std::size_t DoneCount() {
     std::lock_guard<std::mutex> lock(mutex);
     return done.size();
   }
+  std::size_t ErrorCount() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return errors.size();
+  }
   std::uintptr_t Instance() { return reinterpret_cast<std::uintptr_t>(this); }
 };
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(200us);
+  }
+  return true;
+}
 
 // Long-message buffers with their headers, prepared on a device.
 struct Buffers {
   Buffers(std::size_t count, std::size_t size) : data(count, Bytes(size)), headers(count) {
+    // 4 bytes at least: F0, the two bytes of the number, F7.
     for (std::size_t i = 0; i < count; ++i) {
       data[i].front() = 0xF0;
       for (std::size_t j = 1; j + 1 < size; ++j) data[i][j] = static_cast<std::uint8_t>((i + j) & 0x7F);
+      data[i][1] = static_cast<std::uint8_t>(i & 0x7F);  // every message its own
+      data[i][2] = static_cast<std::uint8_t>((i >> 7) & 0x7F);
       data[i].back() = 0xF7;
       headers[i].lpData = data[i].data();
       headers[i].dwBufferLength = static_cast<std::uint32_t>(size);
@@ -63,6 +93,7 @@ class JackBackendTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(server.Start(error)) << error;
     ASSERT_TRUE(capture.Open(error)) << error;
+    log.clock = &capture;
   }
 
   // Opens the capture port through the device list.
@@ -90,6 +121,13 @@ class JackBackendTest : public ::testing::Test {
   void TearDown() override {
     CloseDevice();
     capture.Close();
+  }
+
+  // CheckDelivery of every message of buffers, each written where its header says.
+  std::string DeliveryOf(const Buffers& buffers) {
+    std::vector<std::uint32_t> writtenAt;
+    for (const MidiHeader& header : buffers.headers) writtenAt.push_back(static_cast<std::uint32_t>(header.reserved));
+    return CheckDelivery(buffers.data, writtenAt, capture);
   }
 
   JackTestServer server;
@@ -123,33 +161,15 @@ TEST_F(JackBackendTest, EveryLongMessageCompletesOnceAndArrivesInOrder) {
   for (MidiHeader& header : buffers.headers) {
     ASSERT_EQ(jack.LongMsg(device, &header, kMidiHeaderSize), 0u);
   }
-  const bool complete = capture.WaitForEvents(buffers.headers.size(), kArrivalBound);
-  std::vector<Bytes> arrived;
-  for (const auto& event : capture.Events()) arrived.push_back(event.bytes);
-  if (complete || !JackTestServer::PipeWire()) {
-    ASSERT_TRUE(complete) << arrived.size() << " of " << buffers.data.size() << " arrived";
-    EXPECT_EQ(arrived, buffers.data);
-  } else {
-    // PipeWire drops a cycle that a loaded machine did not finish and tells no client;
-    // what arrived must still be exact and in order.
-    std::size_t next = 0;
-    for (const Bytes& message : arrived) {
-      while (next < buffers.data.size() && buffers.data[next] != message) ++next;
-      ASSERT_LT(next, buffers.data.size()) << "a message arrived out of order or corrupted";
-      ++next;
-    }
-    std::printf("%zu of %zu messages lost by PipeWire\n", buffers.data.size() - arrived.size(),
-                buffers.data.size());
-  }
+  ASSERT_TRUE(WaitFor([&] { return log.DoneCount() == buffers.headers.size(); }, kArrivalBound));
+  ASSERT_TRUE(capture.WaitForCycles(3, kArrivalBound));
+  EXPECT_EQ(DeliveryOf(buffers), "");
 
-  const auto deadline = std::chrono::steady_clock::now() + kArrivalBound;
-  while (log.DoneCount() < buffers.headers.size() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(1ms);
-  }
   std::lock_guard<std::mutex> lock(log.mutex);
   ASSERT_EQ(log.done.size(), buffers.headers.size());
   for (std::size_t i = 0; i < log.done.size(); ++i) {
     EXPECT_EQ(log.done[i], &buffers.headers[i]);
+    EXPECT_EQ(log.doneFailures[i], 0u);
     EXPECT_EQ(log.done[i]->dwFlags & (QM_MHDR_DONE | QM_MHDR_INQUEUE), QM_MHDR_DONE);
   }
 }
@@ -196,11 +216,21 @@ TEST_F(JackBackendTest, ShortMessagesGoOutWithTheirOwnLength) {
       {0x0000F8, {0xF8}},              // clock
       {0x0012F3, {0xF3, 0x12}},        // song select
   };
-  for (const auto& [message, bytes] : cases) ASSERT_EQ(jack.ShortMsg(device, message), 0u);
-  ASSERT_TRUE(capture.WaitForEvents(cases.size(), kArrivalBound));
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    EXPECT_EQ(capture.Events()[i].bytes, cases[i].second) << std::hex << cases[i].first;
+  std::vector<Bytes> expected;
+  for (const auto& [message, bytes] : cases) expected.push_back(bytes);
+  // A short message carries no frame to tell a cycle the capture skipped: a round that
+  // did not all arrive is sent again (PipeWire skips a cycle now and then on a loaded
+  // machine). A fault shows in every round.
+  std::vector<Bytes> arrived;
+  for (int round = 0; round < 20 && arrived.size() != expected.size(); ++round) {
+    capture.ClearEvents();
+    for (const auto& [message, bytes] : cases) ASSERT_EQ(jack.ShortMsg(device, message), 0u);
+    capture.WaitForEvents(cases.size(), 2s);
+    ASSERT_TRUE(capture.WaitForCycles(3, kArrivalBound));
+    arrived.clear();
+    for (const auto& event : capture.Events()) arrived.push_back(event.bytes);
   }
+  EXPECT_EQ(arrived, expected);
 }
 
 TEST_F(JackBackendTest, VirtualPortTakesConnectionsFromOtherPrograms) {
@@ -236,7 +266,7 @@ TEST_F(JackBackendTest, StoppedServerFailsCallsAndCloseStillReturnsEverything) {
   Prepare(buffers);
   server.Kill();
   // jackd2's libjack cannot close a client of a dead server once another client was
-  // opened; the backend closes its own at once, the capture is ours to close.
+  // opened; the backend leaves its own as it is, the capture is ours to close at once.
   capture.Close();
   // Sends racing the crash are either refused or handed back by the notifier.
   MidiResult result = 0;
@@ -260,6 +290,158 @@ TEST_F(JackBackendTest, StoppedServerFailsCallsAndCloseStillReturnsEverything) {
   CloseDevice();
   EXPECT_EQ(log.DoneCount(), accepted);
   EXPECT_EQ(log.afterClose.load(), 0);
+}
+
+// A new link's first message, and the last one before the device closes, both arrive:
+// the device writes only once the link carries data, and lets what it holds leave before
+// its client goes. Each round is a new device, as each run of quillmark-send is, closed
+// as soon as the message is handed over.
+TEST_F(JackBackendTest, TheFirstMessageOfANewLinkAndTheLastBeforeCloseArrive) {
+  constexpr std::size_t kRounds = 50;
+  const std::int32_t number = capture.DeviceIn(jack);
+  ASSERT_GE(number, 0);
+  Buffers buffers(kRounds, 54);
+  for (std::size_t round = 0; round < kRounds; ++round) {
+    ASSERT_EQ(jack.Open(&device, static_cast<std::uint32_t>(number), &CallbackLog::Callback, log.Instance()), 0u);
+    Prepare(buffers);
+    ASSERT_EQ(jack.LongMsg(device, &buffers.headers[round], kMidiHeaderSize), 0u);
+    ASSERT_EQ(jack.Close(device), 0u);
+    device = nullptr;
+  }
+  ASSERT_TRUE(capture.WaitForCycles(3, kArrivalBound));
+  EXPECT_EQ(DeliveryOf(buffers), "");
+}
+
+// The destination's program ends while messages still wait (toward a physical port they
+// leave slowly): those that had not left come back at once with the reason, after those
+// that had, then the device reports its end and refuses what comes next. When the program
+// is back, the device links to its new port unasked, and messages arrive again.
+TEST_F(JackBackendTest, ADestinationThatGoesGetsBackWhatCouldNotLeaveAndIsLinkedAgainWhenBack) {
+  capture.Close();
+  std::string error;
+  ASSERT_TRUE(capture.Open(error, true)) << error;
+  OpenCapture();
+  Buffers buffers(201, 54);  // 200 of them 3.5 s on the wire
+  Prepare(buffers);
+  for (std::size_t i = 0; i < 200; ++i) ASSERT_EQ(jack.LongMsg(device, &buffers.headers[i], kMidiHeaderSize), 0u);
+  ASSERT_TRUE(WaitFor([&] { return log.DoneCount() > 0; }, kArrivalBound));
+  capture.Close();
+  ASSERT_TRUE(WaitFor([&] { return log.ErrorCount() > 0; }, kArrivalBound)) << "the loss was not reported";
+  {
+    std::lock_guard<std::mutex> lock(log.mutex);
+    ASSERT_EQ(log.done.size(), 200u) << "every header comes back before the error";
+    const auto failed = std::find(log.doneFailures.begin(), log.doneFailures.end(), kMidiOutputGone);
+    ASSERT_NE(failed, log.doneFailures.end());
+    EXPECT_TRUE(std::all_of(log.doneFailures.begin(), failed, [](std::uintptr_t f) { return f == 0; }));
+    EXPECT_TRUE(std::all_of(failed, log.doneFailures.end(), [](std::uintptr_t f) { return f == kMidiOutputGone; }));
+    for (std::size_t i = 0; i < log.done.size(); ++i) EXPECT_EQ(log.done[i], &buffers.headers[i]);
+    EXPECT_EQ(log.messages.back(), QM_MOM_ERROR);
+    EXPECT_EQ(log.errors, std::vector<std::uintptr_t>{kMidiOutputGone});
+  }
+  MidiHeader& last = buffers.headers[200];
+  EXPECT_EQ(jack.LongMsg(device, &last, kMidiHeaderSize), kMidiOutputGone);
+  EXPECT_EQ(jack.ShortMsg(device, 0x0000F8), kMidiOutputGone);
+
+  ASSERT_TRUE(capture.Open(error, true)) << error;
+  ASSERT_TRUE(WaitFor([&] { return capture.Connected(); }, kArrivalBound))
+      << "the device did not link to the destination that came back";
+  capture.ClearEvents();
+  // The link may still be settling: refused calls are not an error here, lost ones are.
+  ASSERT_TRUE(WaitFor([&] { return jack.LongMsg(device, &last, kMidiHeaderSize) == 0; }, kArrivalBound));
+  ASSERT_TRUE(WaitFor([&] { return log.DoneCount() == 201; }, kArrivalBound));
+  ASSERT_TRUE(capture.WaitForCycles(3, kArrivalBound));
+  EXPECT_EQ(CheckDelivery({buffers.data[200]}, {static_cast<std::uint32_t>(last.reserved)}, capture), "");
+  EXPECT_EQ(log.ErrorCount(), 1u);
+}
+
+// Toward a port flagged physical, 20 key-sized messages handed over at once leave one
+// wire time apart (54 bytes x 320 us = 829.44 frames at 48 kHz), each completing only
+// once its last byte has left; toward a software port they leave together.
+TEST_F(JackBackendTest, MessagesLeaveAtWireSpeedTowardAPhysicalPortAndAtOnceTowardSoftware) {
+  constexpr std::uint32_t kWireFrames = 829;  // 54 bytes x 320 us at 48 kHz, rounded down
+  constexpr std::uint32_t kPeriod = 64;       // the test server's: its jitter
+  for (const bool physical : {true, false}) {
+    SCOPED_TRACE(physical ? "physical port" : "software port");
+    CloseDevice();
+    log.closed = false;
+    std::string error;
+    ASSERT_TRUE(capture.Open(error, physical)) << error;
+    OpenCapture();
+    Buffers buffers(20, 54);
+    Prepare(buffers);
+    const std::size_t doneBefore = log.DoneCount();
+    for (MidiHeader& header : buffers.headers) ASSERT_EQ(jack.LongMsg(device, &header, kMidiHeaderSize), 0u);
+    ASSERT_TRUE(WaitFor([&] { return log.DoneCount() == doneBefore + buffers.headers.size(); }, kArrivalBound));
+    ASSERT_TRUE(capture.WaitForCycles(3, kArrivalBound));
+    ASSERT_EQ(DeliveryOf(buffers), "");
+    // Where each message was put on the frame clock, and (when the capture did not skip
+    // its cycle) where it arrived.
+    std::vector<std::uint32_t> written;
+    for (const MidiHeader& header : buffers.headers) written.push_back(static_cast<std::uint32_t>(header.reserved));
+    std::vector<std::optional<std::uint32_t>> arrived(buffers.data.size());
+    for (const auto& event : capture.Events()) arrived[event.bytes[1] | event.bytes[2] << 7] = event.frame;
+    std::lock_guard<std::mutex> lock(log.mutex);
+    for (std::size_t i = 1; i < written.size(); ++i) {
+      if (!physical) {
+        EXPECT_LT(written[i] - written[0], kWireFrames) << "message " << i << " was held back";
+        continue;
+      }
+      EXPECT_GE(written[i] - written[i - 1], kWireFrames) << "message " << i;
+      if (arrived[i] && arrived[i - 1]) {
+        EXPECT_GE(*arrived[i] - *arrived[i - 1], kWireFrames - kPeriod) << "message " << i;
+      }
+    }
+    for (std::size_t i = 0; physical && i < written.size(); ++i) {
+      EXPECT_GE(static_cast<std::int32_t>(log.doneFrames[doneBefore + i] - written[i]),
+                static_cast<std::int32_t>(kWireFrames - kPeriod))
+          << "message " << i << " completed before its last byte left";
+    }
+    capture.ClearEvents();
+  }
+}
+
+// Notification callbacks that a loaded machine holds up (10 ms each, while another
+// program registers ports over and over) neither stall the process callback nor let it
+// send a message twice: under PipeWire libjack would otherwise skip our process callback
+// while a notification runs and send the last cycle's buffer again.
+TEST_F(JackBackendTest, SlowNotificationsLetEveryMessageThroughExactlyOnce) {
+  OpenCapture();
+  struct DelayGuard {
+    DelayGuard() { SetJackNotificationDelayForTests(10ms); }
+    ~DelayGuard() { SetJackNotificationDelayForTests(0ms); }
+  } delay;
+  jack_status_t status{};
+  jack_client_t* churn = jack_client_open("qm-churn", JackNoStartServer, &status);
+  ASSERT_NE(churn, nullptr);
+  std::atomic<bool> stop{false};
+  std::thread registering([&] {
+    while (!stop.load()) {
+      jack_port_t* port = jack_port_register(churn, "p", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+      std::this_thread::sleep_for(15ms);
+      if (port) jack_port_unregister(churn, port);
+      std::this_thread::sleep_for(15ms);
+    }
+  });
+
+  // Four at a time, as the engine sends: a message in most cycles.
+  Buffers buffers(300, 54);
+  Prepare(buffers);
+  bool accepted = true;
+  for (std::size_t i = 0; i < buffers.headers.size() && accepted; ++i) {
+    accepted = WaitFor([&] { return i < 4 + log.DoneCount(); }, kArrivalBound) &&
+               jack.LongMsg(device, &buffers.headers[i], kMidiHeaderSize) == 0;
+  }
+  const bool done = WaitFor([&] { return log.DoneCount() == buffers.headers.size(); }, kArrivalBound);
+  stop = true;
+  registering.join();
+  jack_client_close(churn);
+  ASSERT_TRUE(accepted && done);
+  ASSERT_TRUE(capture.WaitForCycles(3, kArrivalBound));
+  EXPECT_EQ(DeliveryOf(buffers), "");
+  // PipeWire's libjack reports an error of ours about a port that went at once as the
+  // server's end; the device must not believe it.
+  std::lock_guard<std::mutex> lock(log.mutex);
+  EXPECT_EQ(std::count(log.doneFailures.begin(), log.doneFailures.end(), 0u), 300);
 }
 
 }  // namespace

@@ -308,12 +308,14 @@ std::string JackTestServer::ReadLog() const {
 
 void JackCapture::ClientCloser::operator()(_jack_client* client) const { jack_client_close(client); }
 
-JackCapture::JackCapture() : m_ring(std::make_unique<SpscRing<Raw, 4096>>()) {}
+JackCapture::JackCapture()
+    : m_ring(std::make_unique<SpscRing<Raw, 4096>>()), m_gapRing(std::make_unique<SpscRing<Gap, 8192>>()) {}
 
 JackCapture::~JackCapture() { Close(); }
 
-bool JackCapture::Open(std::string& error) {
+bool JackCapture::Open(std::string& error, bool physical) {
   Close();
+  m_cycleSeen = false;
   jack_status_t status{};
   // PipeWire refuses a client for a moment while it still tears down the one of the same
   // name that just closed (status 0x101); jackd2 does not. A few tries, then a failure.
@@ -328,7 +330,10 @@ bool JackCapture::Open(std::string& error) {
             status_text + ")";
     return false;
   }
-  m_port = jack_port_register(m_client.get(), "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  const unsigned long flags = JackPortIsInput | (physical ? JackPortIsPhysical | JackPortIsTerminal : 0);
+  m_port = jack_port_register(m_client.get(), "in", JACK_DEFAULT_MIDI_TYPE, flags, 0);
+  m_period = jack_get_buffer_size(m_client.get());
+  m_rtClient = m_client.get();
   jack_set_process_callback(m_client.get(), &JackCapture::Process, this);
   jack_set_xrun_callback(m_client.get(), &JackCapture::Xrun, this);
   if (!m_port || jack_activate(m_client.get()) != 0) {
@@ -358,6 +363,14 @@ int JackCapture::Process(std::uint32_t frames, void* arg) {
   const std::uint32_t count = jack_midi_get_event_count(buffer);
   const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                        Clock::now().time_since_epoch()).count();
+  const jack_nframes_t cycleFrame = jack_last_frame_time(self->m_rtClient);
+  if (self->m_cycleSeen && cycleFrame != self->m_nextCycleFrame) {
+    // A full ring loses the record, never the events: the test is the stricter for it.
+    self->m_gapRing->Push(
+        {self->m_nextCycleFrame, static_cast<std::int32_t>(cycleFrame - self->m_nextCycleFrame)});
+  }
+  self->m_cycleSeen = true;
+  self->m_nextCycleFrame = cycleFrame + frames;
   for (std::uint32_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) != 0) continue;
@@ -365,8 +378,10 @@ int JackCapture::Process(std::uint32_t frames, void* arg) {
     raw.size = static_cast<std::uint16_t>(event.size > sizeof raw.bytes ? sizeof raw.bytes : event.size);
     std::memcpy(raw.bytes, event.buffer, raw.size);
     raw.seenNanoseconds = now;
+    raw.frame = cycleFrame + event.time;
     if (!self->m_ring->Push(raw)) self->m_overflows.fetch_add(1);
   }
+  self->m_cycles.fetch_add(1);
   return 0;
 }
 
@@ -374,9 +389,42 @@ std::size_t JackCapture::Collect() {
   Raw raw{};
   while (m_ring->Pop(raw)) {
     m_events.push_back({std::vector<std::uint8_t>(raw.bytes, raw.bytes + raw.size),
-                        Clock::time_point(std::chrono::nanoseconds(raw.seenNanoseconds))});
+                        Clock::time_point(std::chrono::nanoseconds(raw.seenNanoseconds)), raw.frame});
+  }
+  Gap gap{};
+  while (m_gapRing->Pop(gap)) {
+    // A step back: a cycle ran so late that it read the next one's frame time, and the
+    // jump before it spans cycles the callback did not run in on time. Both are the
+    // capture's; a sender can neither see nor prevent them.
+    if (gap.frames <= 0) continue;
+    m_gaps.push_back(gap);
+    m_skippedCycles += m_period ? (static_cast<std::uint32_t>(gap.frames) + m_period - 1) / m_period : 1;
   }
   return m_events.size();
+}
+
+bool JackCapture::WaitForCycles(unsigned cycles, std::chrono::milliseconds timeout) {
+  const std::uint64_t until = m_cycles.load() + cycles;
+  const auto deadline = Clock::now() + timeout;
+  while (m_cycles.load() < until) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  Collect();
+  return true;
+}
+
+bool JackCapture::Connected() const { return m_port && jack_port_connected(m_port) > 0; }
+
+std::uint32_t JackCapture::FrameTime() const { return m_client ? jack_frame_time(m_client.get()) : 0; }
+
+bool JackCapture::Skipped(std::uint32_t frame) const {
+  const auto in = [this](std::uint32_t at) {
+    return std::any_of(m_gaps.begin(), m_gaps.end(),
+                       [at](const Gap& gap) { return at - gap.from < static_cast<std::uint32_t>(gap.frames); });
+  };
+  // A writer that ran late read the next cycle's time too.
+  return in(frame) || in(frame - m_period);
 }
 
 bool JackCapture::WaitForEvents(std::size_t count, std::chrono::milliseconds timeout) {
@@ -418,4 +466,42 @@ std::vector<std::uint8_t> KeyMessageBytes(const char* keyName) {
   }
   g_pMidiXmit = port;
   return bytes;
+}
+
+std::string CheckDelivery(const std::vector<std::vector<std::uint8_t>>& sent,
+                          const std::vector<std::uint32_t>& writtenAt, JackCapture& capture,
+                          std::size_t* lost) {
+  capture.Collect();
+  std::size_t skipped = 0;
+  std::size_t next = 0;
+  // The messages before index end that did not arrive must have been written in cycles the
+  // capture skipped.
+  const auto missing = [&](std::size_t end) -> std::string {
+    for (; next < end; ++next) {
+      if (next >= writtenAt.size() || !capture.Skipped(writtenAt[next])) {
+        return "message " + std::to_string(next) + " of " + std::to_string(sent.size()) +
+               " was lost in a cycle the capture ran (written at frame " +
+               (next < writtenAt.size() ? std::to_string(writtenAt[next]) : std::string("?")) + ")";
+      }
+      ++skipped;
+    }
+    return "";
+  };
+  const auto& events = capture.Events();
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    std::size_t match = next;
+    while (match < sent.size() && sent[match] != events[i].bytes) ++match;
+    if (match == sent.size()) {
+      return "event " + std::to_string(i) + " of " + std::to_string(events.size()) +
+             " arrived twice, out of order or corrupted";
+    }
+    if (std::string error = missing(match); !error.empty()) return error;
+    next = match + 1;
+  }
+  if (std::string error = missing(sent.size()); !error.empty()) return error;
+  if (lost) *lost = skipped;
+  if (skipped > 0) {
+    std::printf("%zu of %zu messages written in cycles the capture skipped\n", skipped, sent.size());
+  }
+  return "";
 }

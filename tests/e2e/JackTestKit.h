@@ -68,12 +68,14 @@ class JackTestServer {
 };
 
 // A JACK client "qm-capture" with one MIDI input port "in" that keeps every event it
-// receives, with the time its process callback saw it.
+// receives, with the time its process callback saw it and the frame it arrived at, and
+// the cycles the server ran without it.
 class JackCapture {
  public:
   struct Event {
     std::vector<std::uint8_t> bytes;
     std::chrono::steady_clock::time_point seen;
+    std::uint32_t frame;  // JACK frame time: the cycle's first frame plus the event's offset
   };
 
   JackCapture();
@@ -81,7 +83,8 @@ class JackCapture {
   JackCapture(const JackCapture&) = delete;
   JackCapture& operator=(const JackCapture&) = delete;
 
-  bool Open(std::string& error);
+  // physical: the port is flagged JackPortIsPhysical, as a hardware MIDI output's is.
+  bool Open(std::string& error, bool physical = false);
   void Close();
   std::string PortName() const;
   // The capture port's device number in the services' output list, waiting (bounded)
@@ -99,12 +102,32 @@ class JackCapture {
   unsigned Overflows() const { return m_overflows.load(); }
   // Cycles the server reported late to this client (xruns) since it opened.
   unsigned Xruns() const { return m_xruns.load(); }
+  // Cycles the server ran without running this client's process callback on time (its
+  // frame time jumped past them), as collected so far; and whether a message written at
+  // this frame time went out in one of them (the frame time as its writer read it, which
+  // may be a period ahead: a cycle run late reads the next one's).
+  std::uint64_t SkippedCycles() const { return m_skippedCycles; }
+  bool Skipped(std::uint32_t frame) const;
+  // Waits (bounded) until the process callback has run this many more times: what was
+  // written before has reached the capture by then, or never will.
+  bool WaitForCycles(unsigned cycles, std::chrono::milliseconds timeout);
+  // True while some port is connected to the capture port.
+  bool Connected() const;
+  // The server's frame time now, as this client estimates it.
+  std::uint32_t FrameTime() const;
 
  private:
   struct Raw {
     std::uint16_t size;
     std::uint8_t bytes[512];
     std::int64_t seenNanoseconds;
+    std::uint32_t frame;
+  };
+  // Where the frame time did not follow on: a jump forward over cycles not run, or (a
+  // cycle run late reads the next one's time) a step back.
+  struct Gap {
+    std::uint32_t from;  // the frame time expected
+    std::int32_t frames;  // how far the one read was ahead of it
   };
   static int Process(std::uint32_t frames, void* arg);
   static int Xrun(void* arg);
@@ -113,8 +136,17 @@ class JackCapture {
     void operator()(_jack_client* client) const;
   };
   std::unique_ptr<SpscRing<Raw, 4096>> m_ring;
+  std::unique_ptr<SpscRing<Gap, 8192>> m_gapRing;
+  std::vector<Gap> m_gaps;
+  std::uint64_t m_skippedCycles = 0;
+  std::uint32_t m_period = 0;
+  // The process callback's own (m_client changes while it may still run).
+  _jack_client* m_rtClient = nullptr;
+  bool m_cycleSeen = false;
+  std::uint32_t m_nextCycleFrame = 0;
   std::atomic<unsigned> m_overflows{0};
   std::atomic<unsigned> m_xruns{0};
+  std::atomic<std::uint64_t> m_cycles{0};
   std::vector<Event> m_events;
   _jack_port* m_port = nullptr;
   std::unique_ptr<_jack_client, ClientCloser> m_client;  // last: closed first
@@ -123,3 +155,12 @@ class JackCapture {
 // The bytes of a key's remote-key message (the reset message for "reset"), as the panel
 // would send them with the target device ID of the installed settings.
 std::vector<std::uint8_t> KeyMessageBytes(const char* keyName);
+
+// What reached the capture of the messages sent, in order, each written at the JACK frame
+// time given: every message arrives once, in order and byte for byte, and one that did not
+// arrive was written in a cycle the capture skipped (the same rule under jackd2 and
+// PipeWire; jackd2's synchronous mode skips none). Collects first. Empty when so, else
+// what went wrong; lost: how many messages those skipped cycles took.
+std::string CheckDelivery(const std::vector<std::vector<std::uint8_t>>& sent,
+                          const std::vector<std::uint32_t>& writtenAt, JackCapture& capture,
+                          std::size_t* lost = nullptr);

@@ -8,27 +8,45 @@
 //
 // Long and short messages reach the process callback through a lock-free ring. A long
 // message completes (QM_MOM_DONE) only after the process callback has written it into the
-// port buffer of a port that is connected to the destination: that is as far as JACK
-// lets a client see, not the moment the destination read it. Nothing is written before
-// the connection carries data (PipeWire's libjack reports a connection before it does,
-// and nothing tells when it does: under PipeWire a new connection waits 4 cycles and
-// 50 ms), nor more per cycle than every server takes (kCycleByteBudget); the rest waits
-// for the next cycle. Close lets the last cycles' writes leave before the connection
-// goes with the client. Completions are delivered from a notifier thread of the
-// device, which sleeps until there is work: never from the realtime thread, since the
-// engine's callback takes a lock the user-interface thread holds while sending.
+// port buffer of a port whose link carries data, a cycle later: that is as far as JACK
+// lets a client see, not the moment the destination read it. Nothing is written before a
+// new link carries data: under jackd2 once the cycle's graph has it, under PipeWire once
+// the destination has shown that it applied the link (JackConnections.cpp says how), or
+// after kLinkSignalBound whatever happens. Nor is more written per cycle than every
+// server takes (kCycleByteBudget); the rest waits for the next cycle. Close lets what it
+// holds be written, and the last cycles' writes leave, before the connection goes with
+// the client. Completions are delivered from a notifier thread of the device, which
+// sleeps until there is work: never from the realtime thread, since the engine's callback
+// takes a lock the user-interface thread holds while sending. After a QM_MOM_DONE whose
+// bytes left, the header's reserved field holds the JACK frame time they were written at
+// (what a test compares with the cycles the destination ran).
 //
-// When the destination port goes away, later calls fail with kJackPortGone until it is
-// back; the device connects to it again as soon as it reappears (or at the next call),
-// and what was queued goes out then, or comes back with Reset or Close.
+// Under PipeWire the client runs with jack.locked-process off (see OpenClient in
+// JackSupport.h): no message is ever sent twice, however long a notification takes.
+//
+// Toward a port flagged JackPortIsPhysical (a hardware MIDI output: jackd's own ALSA MIDI
+// driver, or a bridge) messages leave no faster than the MIDI wire carries them, 320 us a
+// byte timed on JACK's frame clock, each at its own frame within the cycle, and a message
+// completes once its last byte has left: an interface's buffer holds a few dozen
+// messages, and a longer burst would reach the unit cut off while reported as sent.
+// Software destinations take messages as fast as the cycles go.
+//
+// When the destination port goes away (its program ended, or it was disconnected), the
+// device says so at once from its notifier: what it had not written yet (toward a
+// physical port, also what had not all left) comes back with kMidiOutputGone, then
+// QM_MOM_ERROR with kMidiOutputGone; later calls fail with kMidiOutputGone. Should a port
+// of the destination's name register again, the device links to it as soon as it takes
+// connections, and calls go through again.
 //
 // When the server stops (noticed within a cycle or so under jackd2 and PipeWire alike),
-// the headers the device still held come back at once. The next call opens a client on
-// the server running by then and connects again, so the first key after a restart goes
-// out; without a server it fails with kJackServerGone.
+// the headers the device still held come back at once, those not yet written with
+// kJackServerGone. The next call opens a client on the server running by then and
+// connects again, so the first key after a restart goes out; without a server it fails
+// with kJackServerGone.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -46,7 +64,6 @@ inline constexpr MidiResult kJackPortFailed = kBackendErrorBase + 0x03;
 inline constexpr MidiResult kJackConnectFailed = kBackendErrorBase + 0x04;
 inline constexpr MidiResult kJackEventTooLarge = kBackendErrorBase + 0x05;
 inline constexpr MidiResult kJackStuck = kBackendErrorBase + 0x06;
-inline constexpr MidiResult kJackPortGone = kBackendErrorBase + 0x07;
 
 // Slots of the ring between the caller and the process callback. Larger than the engine's
 // pool (81 buffers), so a LongMsg never finds it full in practice.
@@ -71,7 +88,7 @@ class JackMidiServices final : public MidiServices {
   MidiResult PrepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
   MidiResult UnprepareHeader(HMidiOut device, MidiHeader* header, unsigned size) override;
   // QM_MIDIERR_NOTREADY when the ring is full, kJackServerGone while no server runs,
-  // kJackPortGone while the destination is missing.
+  // kMidiOutputGone while the destination is missing.
   MidiResult ShortMsg(HMidiOut device, std::uint32_t message) override;
   MidiResult LongMsg(HMidiOut device, MidiHeader* header, unsigned size) override;
   // Drops what has not been written yet and returns every held header; bounded.
@@ -97,6 +114,8 @@ class JackMidiServices final : public MidiServices {
   // server); m_mutex held.
   _jack_client* ListingClient();
   static void ListingServerShutdown(void* arg);
+  // The listing client after a report that its server stopped; m_mutex held.
+  void DropGoneLister();
 
   struct ClientCloser {
     void operator()(_jack_client* client) const;
@@ -109,3 +128,8 @@ class JackMidiServices final : public MidiServices {
   bool m_seenServer = false;  // some look of this process found a server
   std::set<std::string> m_ownClients;  // client names of our open devices
 };
+
+// Tests: every notification callback of a device (connections, port registrations, the
+// server's end) first sleeps this long, as a loaded machine may hold it up; 0 (the
+// default) for none.
+void SetJackNotificationDelayForTests(std::chrono::microseconds delay);
