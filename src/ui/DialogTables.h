@@ -11,6 +11,8 @@
 inline constexpr int IDD_ABOUTBOX = 100;
 inline constexpr int IDD_PANEL = 102;
 inline constexpr int IDD_PREFERENCES = 103;
+// The panel's menu bar.
+inline constexpr int IDR_MENU129 = 129;
 
 // The panel's hidden up-down control (the key buttons' IDs are the key table's).
 inline constexpr int IDC_SPIN1 = 75;

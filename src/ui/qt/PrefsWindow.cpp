@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -24,6 +23,7 @@
 #include "midi/MidiServices.h"
 #include "midi/OutputStream.h"
 #include "ui/DialogTables.h"
+#include "ui/PrefsRules.h"
 #include "ui/qt/DialogBuilder.h"
 #include "ui/qt/UpDownCtrl.h"
 
@@ -31,90 +31,25 @@ using namespace dlgstyle;
 
 namespace {
 
-// The upper and lower limits of the up-down ranges, packed the platform's way.
-constexpr unsigned kChannelRange = 0x00010010;   // 1 to 16
-constexpr unsigned kDeviceIdRange = 0x00000063;  // 0 to 99
-
-// A bound for the device lists, should a transport keep answering.
-constexpr unsigned kMaxListedDevices = 4096;
-
-// The output list: the devices as they are now, a stored choice that is not connected,
-// and the virtual port. Each item carries the choice it stands for.
-constexpr char kVirtualPortItem[] = "Quillmark virtual port";
-constexpr char kNoOutputsItem[] = "No MIDI outputs found";
-constexpr char kNotConnectedSuffix[] = " (not connected)";
-enum OutputItemKind { kOutputDevice, kOutputNotConnected, kOutputVirtualPort, kOutputNone };
-constexpr int kOutputKindRole = Qt::UserRole;
-constexpr int kOutputNumberRole = Qt::UserRole + 1;
-constexpr int kOutputNameRole = Qt::UserRole + 2;
-
-// "MIDI Output Device" and "MIDI Output Device Name" as one choice.
-struct OutputChoice {
-  std::int32_t device;
-  std::string name;
-};
-
-void AddOutputItem(QComboBox* box, const std::string& text, OutputItemKind kind, const OutputChoice& choice) {
-  box->addItem(QString::fromLocal8Bit(text));
-  const int index = box->count() - 1;
-  box->setItemData(index, kind, kOutputKindRole);
-  box->setItemData(index, choice.device, kOutputNumberRole);
-  // Kept as bytes: the name goes back to the profile exactly as the transport gave it.
-  box->setItemData(index, QByteArray::fromStdString(choice.name), kOutputNameRole);
-}
-
-// Lists the outputs afresh. Each choice in keep whose name is not among them stays listed
-// as "<name> (not connected)", so that OK does not quietly trade it for another.
-void FillOutputList(QComboBox* box, const std::vector<OutputChoice>& keep) {
+// Lists the outputs afresh in the box; each item carries its place in the list.
+std::vector<OutputItem> FillOutputList(QComboBox* box, const std::vector<OutputChoice>& keep) {
   std::vector<std::string> labels;
-  if (MidiServices* services = StreamLibServices()) labels = OutDeviceLabels(*services);
-  if (labels.size() > kMaxListedDevices) labels.resize(kMaxListedDevices);
+  std::string virtualLabel;
+  if (MidiServices* services = StreamLibServices()) {
+    labels = OutDeviceLabels(*services);
+    virtualLabel = services->VirtualOutputLabel();
+  }
+  std::vector<OutputItem> items = ListOutputs(std::move(labels), keep, virtualLabel);
   box->clear();
-  if (labels.empty()) {
-    AddOutputItem(box, kNoOutputsItem, kOutputNone, {0, {}});
-    if (auto* model = qobject_cast<QStandardItemModel*>(box->model())) model->item(0)->setEnabled(false);
-  }
-  for (std::size_t i = 0; i < labels.size(); ++i) {
-    AddOutputItem(box, labels[i], kOutputDevice, {static_cast<std::int32_t>(i), labels[i]});
-  }
-  std::vector<std::string> missing;
-  for (const OutputChoice& choice : keep) {
-    if (choice.name.empty() || std::find(labels.begin(), labels.end(), choice.name) != labels.end() ||
-        std::find(missing.begin(), missing.end(), choice.name) != missing.end()) {
-      continue;
-    }
-    missing.push_back(choice.name);
-    AddOutputItem(box, choice.name + kNotConnectedSuffix, kOutputNotConnected, choice);
-  }
-  AddOutputItem(box, kVirtualPortItem, kOutputVirtualPort, {-1, {}});
-}
-
-// The item that shows a choice: the one with its name when it has a name; else the
-// virtual port for -1, the device with its number, or the line that says there is none.
-// -1 when no item shows it (a number past the list).
-int OutputItemFor(const QComboBox* box, const OutputChoice& choice) {
-  for (int i = 0; i < box->count(); ++i) {
-    const int kind = box->itemData(i, kOutputKindRole).toInt();
-    const std::int32_t device = box->itemData(i, kOutputNumberRole).toInt();
-    if (!choice.name.empty()) {
-      if (kind != kOutputNone && box->itemData(i, kOutputNameRole).toByteArray().toStdString() == choice.name) {
-        return i;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    box->addItem(QString::fromLocal8Bit(items[i].text));
+    if (items[i].kind == OutputItemKind::None) {
+      if (auto* model = qobject_cast<QStandardItemModel*>(box->model())) {
+        model->item(static_cast<int>(i))->setEnabled(false);
       }
-    } else if (choice.device == -1 ? kind == kOutputVirtualPort
-                                   : kind == kOutputNone || (kind == kOutputDevice && device == choice.device)) {
-      return i;
     }
   }
-  return -1;
-}
-
-// The choice of the selected item; false when it stands for none, and what is stored stays.
-bool SelectedOutput(const QComboBox* box, OutputChoice& choice) {
-  const int index = box->currentIndex();
-  if (index < 0 || box->itemData(index, kOutputKindRole).toInt() == kOutputNone) return false;
-  choice = {box->itemData(index, kOutputNumberRole).toInt(),
-            box->itemData(index, kOutputNameRole).toByteArray().toStdString()};
-  return true;
+  return items;
 }
 
 // Whether a key press on a closed drop-down list opens it.
@@ -147,41 +82,6 @@ std::optional<QString> PlatformFileOpenDialog(const FileOpenRequest& request) {
 
 QString ToQt(const std::string& path) { return QString::fromLocal8Bit(path); }
 std::string FromQt(const QString& path) { return path.toLocal8Bit().toStdString(); }
-
-// Whether a background path names a regular file: a folder, a FIFO or a device is no
-// background, and the panel would not open it. Wildcards never name a file on the desktop
-// this program was first drawn for, so they count as not found here as well.
-bool IsUsableFile(const std::string& path) {
-  if (path.empty() || path.find_first_of("?*") != std::string::npos) return false;
-  return QFileInfo(ToQt(FindDataFile(path))).isFile();
-}
-
-// An unsigned decimal number of at most 255 with blanks and tabs around it.
-bool ReadByte(const QString& text, std::uint8_t& value) {
-  qsizetype begin = 0;
-  qsizetype end = text.size();
-  const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-  while (begin < end && blank(text.at(begin))) ++begin;
-  while (end > begin && blank(text.at(end - 1))) --end;
-  if (begin == end) return false;
-  unsigned number = 0;
-  for (qsizetype i = begin; i < end; ++i) {
-    const QChar c = text.at(i);
-    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
-    number = number * 10 + static_cast<unsigned>(c.unicode() - u'0');
-    if (number > 255) return false;
-  }
-  value = static_cast<std::uint8_t>(number);
-  return true;
-}
-
-// A field read as a signed decimal integer, leading blanks allowed; text that is not a
-// number, or does not fit 32 bits, reads as 0.
-long long DialogItemInt(const QString& text) {
-  bool ok = false;
-  const int value = text.trimmed().toInt(&ok, 10);
-  return ok ? value : 0;
-}
 
 }  // namespace
 
@@ -236,10 +136,13 @@ class PrefsWindow final : public QDialog {
     QComboBox* box = m_cbMidiOut->Widget();
     const OutputChoice stored{m_prefs.m_nMidiOutDevice, m_prefs.m_strMidiOutDeviceName};
     OutputChoice shown = stored;
-    const bool selected = SelectedOutput(box, shown);
-    FillOutputList(box, {stored, shown});
-    box->setCurrentIndex(selected ? OutputItemFor(box, shown) : OutputItemFor(box, stored));
+    const bool selected = ChoiceOfItem(m_outputs, box->currentIndex(), shown);
+    m_outputs = FillOutputList(box, {stored, shown});
+    box->setCurrentIndex(OutputItemFor(m_outputs, selected ? shown : stored));
   }
+
+  // The output list's items, in the box's order.
+  std::vector<OutputItem> m_outputs;
 
   bool m_bInExchange = false;
   std::optional<CComboBox> m_cbMidiOut;
@@ -300,7 +203,7 @@ bool CPrefsDlg::OnInitDialog() {
   // Every slot is checked once; a removed slot's successor moves into its place.
   for (int checked = 0, i = 0; checked < m_pRecentBackgrounds->GetSize(); ++checked) {
     const std::string& path = (*m_pRecentBackgrounds)[i];
-    if (!IsUsableFile(path)) {
+    if (!IsUsableBackground(path)) {
       m_pRecentBackgrounds->Remove(i);
     } else {
       m_cbBackground->AddString(path);
@@ -314,7 +217,7 @@ bool CPrefsDlg::OnInitDialog() {
       m_cbMidiIn->AddString(name);
     }
   }
-  FillOutputList(m_cbMidiOut->Widget(), {{m_nMidiOutDevice, m_strMidiOutDeviceName}});
+  m_pWindow->m_outputs = FillOutputList(m_cbMidiOut->Widget(), {{m_nMidiOutDevice, m_strMidiOutDeviceName}});
 
   m_spinChannel->SetRangePacked(kChannelRange);
   m_spinDeviceId->SetRangePacked(kDeviceIdRange);
@@ -349,13 +252,9 @@ bool ExchangeByte(PrefsWindow& window, int id, std::uint8_t& value, bool bSave, 
     return true;
   }
   std::uint8_t read = 0;
-  if (!ReadByte(field->text(), read)) {
-    return FailField(window, field, QStringLiteral("Please enter an integer between 0 and 255."));
-  }
+  if (!ReadByte(FromQt(field->text()), read)) return FailField(window, field, QString::fromLatin1(kByteRangeText));
   value = read;
-  if (read < nMin || read > nMax) {
-    return FailField(window, field, QStringLiteral("Please enter an integer between %1 and %2.").arg(nMin).arg(nMax));
-  }
+  if (read < nMin || read > nMax) return FailField(window, field, ToQt(IntegerBetweenText(nMin, nMax)));
   return true;
 }
 
@@ -369,13 +268,14 @@ void ExchangeSelection(CComboBox& list, std::int32_t& index, bool bSave) {
 
 // The output's number and name together. A save with no choice selected (a stored number
 // past the list, or no outputs at all) keeps both as they are.
-void ExchangeOutput(QComboBox* box, std::int32_t& device, std::string& name, bool bSave) {
+void ExchangeOutput(QComboBox* box, const std::vector<OutputItem>& items, std::int32_t& device, std::string& name,
+                    bool bSave) {
   if (!bSave) {
-    box->setCurrentIndex(OutputItemFor(box, {device, name}));
+    box->setCurrentIndex(OutputItemFor(items, {device, name}));
     return;
   }
   OutputChoice choice;
-  if (!SelectedOutput(box, choice)) return;
+  if (!ChoiceOfItem(items, box->currentIndex(), choice)) return;
   device = choice.device;
   name = choice.name;
 }
@@ -393,7 +293,7 @@ bool CPrefsDlg::DoDataExchange(bool bSaveAndValidate) {
     m_cbBackground->SetWindowText(m_strBackground);
   }
   ExchangeSelection(*window.m_cbMidiIn, m_nMidiInDevice, bSaveAndValidate);
-  ExchangeOutput(window.m_cbMidiOut->Widget(), m_nMidiOutDevice, m_strMidiOutDeviceName, bSaveAndValidate);
+  ExchangeOutput(window.m_cbMidiOut->Widget(), window.m_outputs, m_nMidiOutDevice, m_strMidiOutDeviceName, bSaveAndValidate);
   if (!ExchangeByte(window, IDC_MIDI_CHANNEL, m_nMidiChannel, bSaveAndValidate, 1, 16)) return false;
   if (!ExchangeByte(window, IDC_DEVICE_ID, m_nTargetDeviceId, bSaveAndValidate, 0, 99)) return false;
 
@@ -411,8 +311,8 @@ bool CPrefsDlg::DoDataExchange(bool bSaveAndValidate) {
     release->setChecked(m_bReleaseOnDeactivate != 0);
   }
 
-  if (bSaveAndValidate && !m_strBackground.empty() && !IsUsableFile(m_strBackground)) {
-    CurrentUserSeams().ShowMessageBox(window.Owner(), "Selected background image file is not valid.", kAppTitle, QM_MB_OK);
+  if (bSaveAndValidate && !m_strBackground.empty() && !IsUsableBackground(m_strBackground)) {
+    CurrentUserSeams().ShowMessageBox(window.Owner(), kInvalidBackgroundText, kAppTitle, QM_MB_OK);
     release->setFocus(Qt::OtherFocusReason);
     return false;
   }
@@ -439,7 +339,7 @@ void CPrefsDlg::OnCancel() {
 void CPrefsDlg::OnDeviceIdUpdate() {
   if (!m_pWindow) return;
   QLineEdit* field = m_pWindow->Edit(IDC_DEVICE_ID);
-  const long long value = DialogItemInt(field->text());
+  const long long value = DialogItemInt(FromQt(field->text()));
   if (value < 0) {
     field->setText(QStringLiteral("0"));
   } else if (value > 99) {
@@ -450,7 +350,7 @@ void CPrefsDlg::OnDeviceIdUpdate() {
 void CPrefsDlg::OnChannelUpdate() {
   if (!m_pWindow) return;
   QLineEdit* field = m_pWindow->Edit(IDC_MIDI_CHANNEL);
-  const long long value = DialogItemInt(field->text());
+  const long long value = DialogItemInt(FromQt(field->text()));
   if (value < 1) {
     field->setText(QStringLiteral("1"));
   } else if (value > 16) {
@@ -460,11 +360,13 @@ void CPrefsDlg::OnChannelUpdate() {
 
 void CPrefsDlg::OnBrowseBackground() {
   if (!m_pWindow) return;
-  const QString path = ToQt(m_strBackground);
   // The directory part keeps its separator; a bare file name leaves the platform's default.
-  const QString directory = path.left(QDir::fromNativeSeparators(path).lastIndexOf(QLatin1Char('/')) + 1);
-  const FileOpenRequest request{m_pWindow->Owner(), QStringLiteral("Select Bitmap"),
-                                QStringLiteral("Bitmap Files (*.bmp)"), QStringLiteral("bmp"), path, directory};
+  const FileOpenRequest request{m_pWindow->Owner(),
+                                QString::fromLatin1(kSelectBitmapTitle),
+                                QString::fromLatin1(kBitmapFilterName),
+                                QString::fromLatin1(kBitmapExtension),
+                                ToQt(m_strBackground),
+                                ToQt(BrowseDirectory(m_strBackground))};
   if (const std::optional<QString> chosen = RunFileOpenDialog(request)) {
     m_strBackground = FullPath(FromQt(*chosen));
   }

@@ -1,0 +1,69 @@
+// The Qt front end of start-up: Qt's event loop posts for the engine and the version
+// check, the override wait cursor, and the Qt panel and About box.
+#include <QApplication>
+#include <QDialog>
+#include <optional>
+
+#include "app/FrontEnd.h"
+#include "app/qt/QtUiPoster.h"
+#include "app/qt/UpdateCheckSeams.h"
+#include "desktop/MainWindow.h"
+#include "ui/qt/AboutDlg.h"
+#include "ui/qt/PanelDlg.h"
+
+namespace {
+
+class QtFrontEnd final : public FrontEnd {
+ public:
+  UiPosterFactory& Posters() override { return m_posters; }
+  UiThreadInvoker& Invoker() override { return m_invoker; }
+  WaitCursor& Cursor() override { return m_cursor; }
+
+  CPanelDlg& CreatePanel() override { return m_panel.emplace(); }
+
+  void RunPanel() override {
+    SetMainWindow(&*m_panel);
+    m_panel->DoModal();
+    SetMainWindow(nullptr);
+  }
+
+  void DestroyPanel() override { m_panel.reset(); }
+
+  void ExitPanel() override {
+    if (m_panel) m_panel->OnCommand(1, 0);
+  }
+
+  void InvalidatePanel() override {
+    if (m_panel) m_panel->Client()->update();
+  }
+
+  void RunAbout() override {
+    CAboutDlg dlgAbout;
+    dlgAbout.DoModal();
+  }
+
+  void EndModalLoops() override {
+    // Each reject ends one modal loop once control returns to it; a bound keeps a dialog
+    // that refuses to close from holding us here.
+    for (int i = 0; i < 16; ++i) {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (!modal) break;
+      if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+        dialog->reject();
+      } else {
+        modal->close();
+      }
+    }
+    if (m_panel) m_panel->reject();
+  }
+
+ private:
+  QtUiPosterFactory m_posters;
+  QtUiThreadInvoker m_invoker;
+  QtWaitCursor m_cursor;
+  std::optional<CPanelDlg> m_panel;
+};
+
+}  // namespace
+
+std::unique_ptr<FrontEnd> CreateFrontEnd() { return std::make_unique<QtFrontEnd>(); }
