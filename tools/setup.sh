@@ -15,8 +15,8 @@ test_packages=(
   xvfb openbox xdotool x11-utils imagemagick nginx-light
   desktop-file-utils appstream man-db libxdamage-dev
   # The Windows cross-build (mingw-w64 with the posix thread model, GoogleTest from the
-  # googletest sources) and wine to run its tests.
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+  # googletest sources), wine to run its tests and NSIS for its installer.
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis
 )
 
 case ${1:-test} in

@@ -62,7 +62,7 @@ for ((i = 0; i < bound * 10; ++i)); do
   sleep 0.1
 done
 
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 timeout 180 "$wine" wineboot --init >"$run/wineboot.log" 2>&1 || fail "wineboot"
 
 echo "=== win32ui_tests"
@@ -72,7 +72,7 @@ timeout 300 "$wine" "$tests_exe" || fail "win32ui_tests"
 # the system's winmm.dll.
 cp "$quillmark_exe" "$background" "$standin" "$probe_exe" "$run/"
 cd "$run"
-export WINEDLLOVERRIDES="mscoree,mshtml=;winmm=n,b"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winmm=n,b"
 log=$run/midi.log
 export QM_STANDIN_LOG="Z:${log//\//\\}"
 key='HKCU\Software\Vellicor\Quillmark'
