@@ -1,6 +1,6 @@
-// The Preferences window's side of the settings holder on Windows: the control objects it
-// attaches to, and the file-open dialog behind the browse button, which tests replace with
-// a script.
+// The Preferences window on Windows: the combo boxes and up-down controls the settings
+// holder attaches to, and the file-open dialog behind the browse button, which tests
+// replace with a script.
 #pragma once
 
 #include <windows.h>
@@ -9,40 +9,33 @@
 #include <optional>
 #include <string>
 
-// A combo box, addressed by item position. Texts are UTF-8.
-class CComboBox {
- public:
-  explicit CComboBox(HWND box) : m_hWnd(box) {}
-  CComboBox(const CComboBox&) = delete;
-  CComboBox& operator=(const CComboBox&) = delete;
+#include "ui/PrefsWindow.h"
 
-  // Appends an item (the list is unsorted); returns its position.
-  int AddString(const std::string& text);
-  int GetCount() const;
-  // The selected position, -1 for none.
-  int GetCurSel() const;
-  // Selects a position; anything that is not a list position clears the selection.
-  void SetCurSel(int index);
-  void ResetContent();
-  // The edit field's text.
-  std::string GetWindowText() const;
-  void SetWindowText(const std::string& text);
+class Win32ComboBox final : public CComboBox {
+ public:
+  explicit Win32ComboBox(HWND box) : m_hWnd(box) {}
+
+  int AddString(const std::string& text) override;
+  // The dialog manager's combo boxes cannot grey out an item.
+  void DisableItem(int) override {}
+  void ResetContent() override;
+  int GetCount() const override;
+  int GetCurSel() const override;
+  void SetCurSel(int index) override;
+  std::string GetWindowText() const override;
+  void SetWindowText(const std::string& text) override;
   HWND GetSafeHwnd() const { return m_hWnd; }
 
  private:
   HWND m_hWnd;
 };
 
-// An up-down control.
-class CSpinButtonCtrl {
+class Win32SpinButtonCtrl final : public CSpinButtonCtrl {
  public:
-  explicit CSpinButtonCtrl(HWND control) : m_hWnd(control) {}
-  CSpinButtonCtrl(const CSpinButtonCtrl&) = delete;
-  CSpinButtonCtrl& operator=(const CSpinButtonCtrl&) = delete;
+  explicit Win32SpinButtonCtrl(HWND control) : m_hWnd(control) {}
 
-  // The range in the packed form of UDM_SETRANGE: upper limit in the low 16 bits, lower
-  // limit in the high 16 bits.
-  void SetRangePacked(unsigned packed);
+  // UDM_SETRANGE.
+  void SetRangePacked(unsigned packed) override;
   HWND GetSafeHwnd() const { return m_hWnd; }
 
  private:
