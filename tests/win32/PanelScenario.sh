@@ -38,6 +38,9 @@ trap cleanup EXIT
 
 fail() {
   echo "FAIL: $*" >&2
+  if [[ -n ${DISPLAY:-} ]]; then
+    echo "active window: $(xdotool getactivewindow getwindowname 2>/dev/null)" >&2
+  fi
   if [[ -n ${DISPLAY:-} ]] && command -v import >/dev/null; then
     import -window root "$run/failure.png" 2>/dev/null && echo "screen: $run/failure.png" >&2
   fi
@@ -86,6 +89,7 @@ probe() { timeout "$bound" "$wine" probe.exe "$@" | tr -d '\r'; }
 window() { timeout "$bound" xdotool search --sync --name "^$1\$" >/dev/null 2>&1; }
 no_window() { ! xdotool search --name "^$1\$" >/dev/null 2>&1; }
 wait_gone() {
+  local i
   for ((i = 0; i < bound * 10; ++i)); do no_window "$1" && return 0; sleep 0.1; done
   fail "window \"$1\" still there"
 }
@@ -94,6 +98,7 @@ start() {
   program_pid=$!
 }
 ended() {
+  local i
   for ((i = 0; i < bound * 10; ++i)); do
     kill -0 "$program_pid" 2>/dev/null || { wait "$program_pid" || true; program_pid=; return 0; }
     sleep 0.1
@@ -102,14 +107,22 @@ ended() {
 }
 lines() { [[ -f $log ]] && wc -l <"$log" || echo 0; }
 wait_lines() {
+  local i
   for ((i = 0; i < bound * 10; ++i)); do (($(lines) >= $1)) && return 0; sleep 0.1; done
   fail "the stand-in recorded $(lines) messages, expected $1"
 }
+# Makes the window the active one, and waits until the desktop says it is.
 focus() {
-  local id
-  id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1) || true
-  [[ -n $id ]] && timeout "$bound" xdotool windowactivate --sync "$id" >/dev/null 2>&1 || true
-  sleep 0.3
+  local id i
+  for ((i = 0; i < bound * 5; ++i)); do
+    id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1) || true
+    if [[ -n $id ]]; then
+      [[ $(xdotool getactivewindow 2>/dev/null) == "$id" ]] && { sleep 0.2; return 0; }
+      xdotool windowactivate "$id" >/dev/null 2>&1 || true
+    fi
+    sleep 0.2
+  done
+  fail "window \"$1\" does not become active"
 }
 
 echo "=== first run: Preferences alone, then the typed device ID is stored"
