@@ -43,7 +43,8 @@ BOOL CPanelDlg::OnInitDialog() {
   SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
   // The menu bar takes its height from the client area: the window grows by it, so that
   // the client keeps the template's size.
-  SetMenu(m_hWnd, BuildMenu129());
+  HMENU menu = BuildMenu129();
+  if (!SetMenu(m_hWnd, menu)) DestroyMenu(menu);  // once set, the window owns it
   RECT client = {0, 0, Template().width, Template().height};
   MapDialogRect(m_hWnd, &client);
   const auto style = static_cast<DWORD>(GetWindowLongPtrW(m_hWnd, GWL_STYLE));

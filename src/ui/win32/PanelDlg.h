@@ -13,7 +13,8 @@
 #include "ui/win32/Dialog.h"
 #include "ui/win32/GdiHandles.h"
 
-// Menu 129 from the shared table: one popup per menu, the items in order.
+// Menu 129 from the shared table: one popup per menu, the items in order. The caller owns
+// it until a window takes it as its menu bar.
 HMENU BuildMenu129();
 
 class CPanelDlg final : public CDialog {
