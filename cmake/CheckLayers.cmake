@@ -1,7 +1,7 @@
 # Fails when a folder of src/ includes one above it. Run as
 #   cmake -DSOURCE_DIR=<src> -P CheckLayers.cmake
 # Layers from the bottom up; a file may include its own layer and the ones below it.
-set(layers desktop midi midi/backends remote update settings ui cli app)
+set(layers desktop midi midi/backends remote update settings server ui cli app)
 # Front-end folders: one per toolkit inside ui/ and app/. Toolkit folders never include
 # each other, and what ui/ and app/ share outside them includes neither a toolkit folder
 # nor a toolkit's headers.

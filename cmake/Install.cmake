@@ -26,11 +26,63 @@ install(FILES ${data}/${QUILLMARK_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DA
 install(FILES ${CMAKE_BINARY_DIR}/data/${QUILLMARK_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(DIRECTORY ${data}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
-install(FILES ${data}/man/quillmark.1 ${data}/man/quillmark-send.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${data}/completion/quillmark-send
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmark)
+
+# Man pages and the changelog go out gzipped, as Debian wants them: -9 for the smallest
+# file, -n to leave out the name and time stamp so that the same text gives the same bytes.
+find_program(QUILLMARK_GZIP gzip REQUIRED)
+set(compressed)
+foreach(file man/quillmark.1 man/quillmark-send.1 changelog)
+  set(copy ${CMAKE_BINARY_DIR}/data/${file})
+  add_custom_command(OUTPUT ${copy}.gz
+                     COMMAND ${CMAKE_COMMAND} -E copy ${data}/${file} ${copy}
+                     COMMAND ${QUILLMARK_GZIP} -9nf ${copy}
+                     DEPENDS ${data}/${file}
+                     COMMENT "Compressing ${file}"
+                     VERBATIM)
+  list(APPEND compressed ${copy}.gz)
+endforeach()
+add_custom_target(quillmark_compressed_docs ALL DEPENDS ${compressed})
+install(FILES ${CMAKE_BINARY_DIR}/data/man/quillmark.1.gz
+              ${CMAKE_BINARY_DIR}/data/man/quillmark-send.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The copyright file in Debian's machine-readable format, with the licence and its
+# copyright line taken from LICENSE so that the two cannot drift apart. It is installed in
+# place of LICENSE, whose whole text it carries.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+if(NOT licence MATCHES "^MIT License\n+Copyright [(]c[)] ([^\n]+)\n+")
+  message(FATAL_ERROR "LICENSE is no longer the MIT licence with one copyright line: "
+                      "data/copyright.in names the licence and must follow it")
+endif()
+set(QUILLMARK_COPYRIGHT ${CMAKE_MATCH_1})
+string(LENGTH "${CMAKE_MATCH_0}" heading)
+string(SUBSTRING "${licence}" ${heading} -1 licence)
+string(STRIP "${licence}" licence)
+# Continuation lines start with a space; an empty line is written " .".
+string(REGEX REPLACE "\n\n" "\n.\n" licence "${licence}")
+string(REPLACE "\n" "\n " QUILLMARK_LICENSE_TEXT " ${licence}")
+configure_file(${data}/copyright.in ${CMAKE_BINARY_DIR}/data/copyright @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/data/copyright ${CMAKE_BINARY_DIR}/data/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmark)
+
+# The lintian overrides belong to the Debian package alone: a component of their own that
+# a plain `cmake --install` leaves out and CPack adds below.
+install(FILES ${data}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME quillmark COMPONENT debian EXCLUDE_FROM_ALL)
+
+# The headless mode as a systemd user service. Its ExecStart names the installed program,
+# so the unit is written at install time, when the prefix is known: the Debian package
+# installs under /usr whatever prefix the build was configured with.
+if(TARGET quillmark_server)
+  set(unit ${CMAKE_BINARY_DIR}/data/quillmark-serve.service)
+  install(CODE "
+    set(CMAKE_INSTALL_FULL_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    configure_file(\"${data}/quillmark-serve.service.in\" \"${unit}\" @ONLY)")
+  install(FILES ${unit} DESTINATION lib/systemd/user)
+endif()
 
 # The Debian package: the programs and their data, depending on the run-time libraries
 # only. The Qt platform plugins are a package of their own in Debian and the panel cannot
@@ -39,10 +91,12 @@ set(CPACK_PACKAGE_NAME quillmark)
 set(CPACK_PACKAGE_VENDOR "The Quillmark developers")
 set(CPACK_PACKAGE_CONTACT "The Quillmark developers <${QUILLMARK_CONTACT_EMAIL}>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "remote control for the H3000 effects processor")
+# CPack keeps the description's line breaks; lintian wants each line within 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
-    "A window laid out like the unit's front panel: every key clicked or typed sends one MIDI \
-System Exclusive message that presses the same key on the unit, through the ALSA sequencer \
-or JACK. quillmark-send presses the same keys from scripts.")
+    "A window laid out like the unit's front panel: every key clicked or typed
+sends one MIDI System Exclusive message that presses the same key on the
+unit, through the ALSA sequencer or JACK.
+quillmark-send presses the same keys from scripts.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
@@ -51,4 +105,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${QUILLMARK_WEBSITE_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# What `cmake --install` installs, and the package's own component.
+set(CPACK_INSTALL_CMAKE_PROJECTS
+    "${CMAKE_BINARY_DIR};${PROJECT_NAME};ALL;/;${CMAKE_BINARY_DIR};${PROJECT_NAME};debian;/")
 include(CPack)

@@ -8,12 +8,21 @@ set -euo pipefail
 run_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libasound2-dev libjack-jackd2-dev
+  # The remote page's HTTP server, OSC and the QR code.
+  libcivetweb-dev liblo-dev libqrencode-dev
 )
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   jackd2 pipewire pipewire-bin pipewire-jack
   xvfb openbox xdotool x11-utils imagemagick nginx-light
   desktop-file-utils appstream man-db libxdamage-dev
+  # The Debian package: its dependency list (dpkg-shlibdeps) and its checker.
+  dpkg-dev lintian
+  # The remote page in a real browser, and a real OSC sender.
+  chromium chromium-driver python3-selenium liblo-tools
+  # The ALSA sequencer tests boot Debian's kernel under QEMU from a busybox initramfs
+  # (tests/kernel/run-in-qemu.sh).
+  qemu-system-x86 busybox-static cpio kmod xz-utils
   # The Windows cross-build (mingw-w64 with the posix thread model, GoogleTest from the
   # googletest sources), wine to run its tests and NSIS for its installer.
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis

@@ -25,8 +25,9 @@ class FrontEnd {
   // Constructs the main panel window object. Its window exists only while RunPanel runs.
   virtual CPanelDlg& CreatePanel() = 0;
   // Makes the panel the main window and runs it modally; returns once it has ended, with
-  // the main window cleared again.
-  virtual void RunPanel() = 0;
+  // the main window cleared again. Where the front end has the remote server, it runs
+  // while the panel does, its keys handed over through enginePosters.
+  virtual void RunPanel(UiPosterFactory& enginePosters) = 0;
   // Destroys the panel object.
   virtual void DestroyPanel() = 0;
   // Ends the panel as its Quit button does.
@@ -35,6 +36,9 @@ class FrontEnd {
   virtual void InvalidatePanel() = 0;
   // Runs the About box modally.
   virtual void RunAbout() = 0;
+  // File, Remote control...: its window, modally, where the front end has the remote
+  // server; nothing otherwise.
+  virtual void RunRemoteControl() = 0;
   // Leaves every open dialog and box, innermost first, then the panel.
   virtual void EndModalLoops() = 0;
 };

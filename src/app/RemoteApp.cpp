@@ -48,7 +48,7 @@ bool CRemoteApp::InitInstance() {
   m_versionCheck = &*versionCheck;
 
   m_pMainWnd = &frontEnd->CreatePanel();
-  if (!m_terminating) frontEnd->RunPanel();
+  if (!m_terminating) frontEnd->RunPanel(m_posters ? *m_posters : frontEnd->Posters());
   m_pMainWnd = nullptr;
   // A check still waiting for its server shows nothing more and reads nothing of ours.
   versionCheck->Shutdown();
@@ -68,6 +68,7 @@ bool CRemoteApp::InitInstance() {
 bool CRemoteApp::OnCmdMsg(unsigned id) {
   switch (id) {
     case ID_FILE_PREFERENCES: OnPreferences(); return true;
+    case ID_FILE_REMOTE: OnRemoteControl(); return true;
     case ID_FILE_EXIT: OnExit(); return true;
     case ID_HELP_WEBSITE: OnWebsite(); return true;
     case ID_HELP_CHECKFORUPDATES: OnCheckForUpdates(); return true;
@@ -97,6 +98,10 @@ void CRemoteApp::OnCheckForUpdates() {
 void CRemoteApp::OnTerminate() {
   m_terminating = true;
   if (m_frontEnd) m_frontEnd->EndModalLoops();
+}
+
+void CRemoteApp::OnRemoteControl() {
+  if (m_frontEnd) m_frontEnd->RunRemoteControl();
 }
 
 void CRemoteApp::OnAbout() {

@@ -33,6 +33,8 @@ class CRemoteApp final : public CCmdTarget {
   void OnWebsite();
   void OnCheckForUpdates();
   void OnAbout();
+  // File, Remote control...: the window of the page for phones and of OSC.
+  void OnRemoteControl();
 
   // Ends the run as Quit would, from wherever it stands: every open dialog is left,
   // innermost first, and the usual tear-down follows (the settings are saved). For a

@@ -149,10 +149,14 @@ class CompletionTracker final : public MidiServices {
                        std::uintptr_t param1, std::uintptr_t param2) {
     auto* self = reinterpret_cast<CompletionTracker*>(instance);
     self->m_callback(device, message, self->m_instance, param1, param2);
-    if (message == QM_MOM_DONE) {
-      std::lock_guard<std::mutex> lock(self->m_mutex);
-      --self->m_held;
-    }
+    // A buffer that came back undelivered, or a device that failed on its own thread, ends
+    // the wait at once: its bytes will never leave.
+    const MidiResult failure = message == QM_MOM_DONE    ? static_cast<MidiResult>(param2)
+                               : message == QM_MOM_ERROR ? static_cast<MidiResult>(param1)
+                                                         : 0;
+    std::lock_guard<std::mutex> lock(self->m_mutex);
+    if (message == QM_MOM_DONE) --self->m_held;
+    if (failure != 0 && self->m_failure == 0) self->m_failure = failure;
   }
 
   MidiServices& m_inner;
@@ -242,7 +246,7 @@ int SendKeys(const std::vector<const KeyRow*>& keys, CompletionTracker& tracker,
       }
       while (seams.boxes == 0 && Clock::now() < deadline) {
         queue.Pump();
-        if (tracker.Held() == 0 && queue.Pump() == 0) break;
+        if (tracker.Failure() != 0 || (tracker.Held() == 0 && queue.Pump() == 0)) break;
         queue.WaitForPost(std::chrono::milliseconds(1));
       }
       if (seams.boxes != 0) {

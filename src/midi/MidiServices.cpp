@@ -47,6 +47,7 @@ std::string StandardMidiErrorText(MidiResult result) {
     case QM_MIDIERR_INVALIDSETUP: return "The MIDI setup is invalid.";
     case QM_MIDIERR_BADOPENMODE: return "The operation is unsupported in this open mode.";
     case QM_MIDIERR_DONT_CONTINUE: return "The operation was not continued.";
+    case kMidiOutputGone: return "The MIDI output is no longer connected.";
     default: return "An error number was specified that is not defined in the system.";
   }
 }

@@ -35,6 +35,9 @@ inline constexpr MidiResult QM_MIDIERR_INVALIDSETUP = 69;
 inline constexpr MidiResult QM_MIDIERR_BADOPENMODE = 70;
 inline constexpr MidiResult QM_MIDIERR_DONT_CONTINUE = 71;
 inline constexpr MidiResult kBackendErrorBase = 0x1000;
+// The destination of an open output went away: its program ended, or the interface was
+// unplugged. Every transport reports this one code, so the user reads one text for it.
+inline constexpr MidiResult kMidiOutputGone = 0x0F00;
 
 // Device number of the virtual output port ("MIDI mapper" in the original design).
 inline constexpr std::uint32_t QM_MIDI_MAPPER = 0xFFFFFFFFu;
@@ -43,6 +46,8 @@ inline constexpr std::uint32_t QM_MIDI_MAPPER = 0xFFFFFFFFu;
 inline constexpr unsigned QM_MOM_OPEN = 967;
 inline constexpr unsigned QM_MOM_CLOSE = 968;
 inline constexpr unsigned QM_MOM_DONE = 969;
+// Ours: the device can deliver nothing more (param1 = the MidiResult saying why).
+inline constexpr unsigned QM_MOM_ERROR = 970;
 
 // Header flags.
 inline constexpr std::uint32_t QM_MHDR_DONE = 0x1;
@@ -71,15 +76,23 @@ struct MidiOutDevice {
 };
 using HMidiOut = MidiOutDevice*;
 
-// Called with QM_MOM_OPEN, QM_MOM_DONE (param1 = the header) and QM_MOM_CLOSE. It may run on a
-// thread of the backend's or inside LongMsg, Reset or Close on the calling thread.
+// Called with QM_MOM_OPEN, QM_MOM_DONE (param1 = the header, param2 = 0 when its bytes left,
+// else the MidiResult that kept them from leaving), QM_MOM_ERROR (param1 = a MidiResult) and
+// QM_MOM_CLOSE. It may run on a thread of the backend's or inside LongMsg, Reset or Close on
+// the calling thread.
 using MidiOutCallback = void (*)(HMidiOut device, unsigned message, std::uintptr_t instance,
                                  std::uintptr_t param1, std::uintptr_t param2);
 
 // Contract every backend keeps:
 // - Open either succeeds and stores a device, or fails, stores null and never calls back.
 // - LongMsg never blocks; a header it accepted comes back through QM_MOM_DONE exactly once,
-//   after the bytes have left for the transport, or when Reset or Close return it.
+//   after the bytes have left for the transport, or when Reset or Close return it. A header
+//   whose bytes can no longer leave (the destination or the server went away) comes back as
+//   soon as the backend knows, with the failure in param2: nobody waits for it in vain.
+// - When the backend learns that the device can deliver nothing more while it holds no
+//   header (a destination that went away between two keys), it says so at once with
+//   QM_MOM_ERROR, kMidiOutputGone for a destination that is gone, so the next message fails
+//   instead of vanishing.
 // - Reset returns every header the device holds (each with QM_MOM_DONE) before it returns.
 // - Close always ends the device, whatever its result: every held header has come back
 //   before it returns, and after it returns no callback runs and no header is touched.

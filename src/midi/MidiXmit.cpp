@@ -60,7 +60,19 @@ void CMidiXmit::OpenPort() {
     }
   }
   const MidiResult result = OpenOutputStream(&m_stream, nullptr, device, nullptr, kOpenOptions);
-  if (result != 0) ReportError(result, kOpenErrorLocation);
+  if (result != 0) {
+    ReportError(result, kOpenErrorLocation);
+    return;
+  }
+  // The output by the name the user knows it by, for the day its destination goes away.
+  m_strOutputName = CurrentMidiOutDeviceName();
+  if (MidiServices* services = StreamLibServices(); services && m_strOutputName.empty()) {
+    if (device == QM_MIDI_MAPPER) {
+      m_strOutputName = services->VirtualOutputLabel();
+    } else if (!services->OutDeviceLabel(device, m_strOutputName)) {
+      m_strOutputName.clear();
+    }
+  }
 }
 
 int CMidiXmit::Send(int count, const unsigned char* bytes) {
@@ -76,7 +88,11 @@ int CMidiXmit::Send(int count, const unsigned char* bytes) {
     const int result = PutOutputEvent(m_stream, &event);
     if (result == 0) continue;
     if (result != -1) {
-      ReportError(static_cast<MidiResult>(result), kPutErrorLocation);
+      if (static_cast<MidiResult>(result) == kMidiOutputGone && !m_strOutputName.empty()) {
+        ReportErrorText(OutputNotConnectedText(m_strOutputName), kPutErrorLocation);
+      } else {
+        ReportError(static_cast<MidiResult>(result), kPutErrorLocation);
+      }
       // The device failed under the stream (a transport that went away): let the next key
       // open it afresh rather than report the same dead stream again and again.
       ReleasePort();

@@ -58,6 +58,8 @@ class CMidiXmit {
 
   OutputStream* m_stream;
   int m_errorReported;
+  // The open output's stored name, or its label in the list when it was chosen by number.
+  std::string m_strOutputName;
 };
 
 extern CMidiXmit* g_pMidiXmit;

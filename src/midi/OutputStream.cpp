@@ -374,11 +374,16 @@ void OutputWindowProc(UiPoster* target, unsigned message, std::uintptr_t wParam,
 }
 
 void OutputCallback(HMidiOut, unsigned message, std::uintptr_t instance, std::uintptr_t param1,
-                    std::uintptr_t) {
+                    std::uintptr_t param2) {
   auto* stream = reinterpret_cast<OutputStream*>(instance);
   if (message == QM_MOM_DONE) {
     std::lock_guard<std::recursive_mutex> lock(g_outputLock);
     ReturnBuffer(stream, reinterpret_cast<MidiHeader*>(param1));
+    // Bytes that never left: the next put says why instead of the key vanishing.
+    if (param2 != 0 && stream->deviceError == 0) stream->deviceError = static_cast<MidiResult>(param2);
+  } else if (message == QM_MOM_ERROR) {
+    std::lock_guard<std::recursive_mutex> lock(g_outputLock);
+    if (param1 != 0 && stream->deviceError == 0) stream->deviceError = static_cast<MidiResult>(param1);
   } else if (message == QM_MOM_CLOSE) {
     std::lock_guard<std::recursive_mutex> lock(g_outputLock);
     stream->window->Post(WM_STREAM_CLOSED, 0, instance);

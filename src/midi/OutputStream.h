@@ -73,8 +73,9 @@ struct OutputStream {
   std::uint32_t sysexCurrent = 0;
   std::uint32_t sysexFree = 0;
   std::uint32_t sysexFreeMax = 0;
-  // First error the device gave for a long message; from then on every put reports it,
-  // so a dead transport reaches the user instead of swallowing keys.
+  // First error the device gave: a long message it refused or could not deliver, or a
+  // failure it reported on its own (QM_MOM_ERROR). From then on every put reports it, so a
+  // dead transport reaches the user instead of swallowing keys.
   MidiResult deviceError = 0;
 };
 

@@ -8,6 +8,8 @@ inline constexpr unsigned ID_FILE_EXIT = 32772;
 inline constexpr unsigned ID_HELP_WEBSITE = 32773;
 inline constexpr unsigned ID_HELP_CHECKFORUPDATES = 32774;
 inline constexpr unsigned ID_APP_ABOUT = 32775;
+// File, Remote control...: beyond the original menu, right after Preferences.
+inline constexpr unsigned ID_FILE_REMOTE = 32776;
 // The notification code of a button's click, in the high 16 bits of a command.
 inline constexpr unsigned QM_BN_CLICKED = 0;
 

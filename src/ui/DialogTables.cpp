@@ -49,8 +49,16 @@ constexpr DialogTemplate kPanelTemplate = {
     QM_WS_POPUP | QM_WS_VISIBLE | QM_WS_CAPTION | QM_WS_SYSMENU | QM_WS_MINIMIZEBOX | QM_DS_MODALFRAME | QM_DS_SETFONT,
     QM_WS_EX_APPWINDOW, IDR_MENU129};
 
-constexpr std::array<MenuItem, 5> kMenu129 = {{
+#ifdef _WIN32
+constexpr std::size_t kMenuItems = 5;  // the Windows build has no remote server
+#else
+constexpr std::size_t kMenuItems = 6;
+#endif
+constexpr std::array<MenuItem, kMenuItems> kMenu129 = {{
     {"&File", "&Preferences...", ID_FILE_PREFERENCES},
+#ifndef _WIN32
+    {"&File", "&Remote control...", ID_FILE_REMOTE},
+#endif
     {"&File", "E&xit", ID_FILE_EXIT},
     {"&Help", "&Website", ID_HELP_WEBSITE},
     {"&Help", "&Check for updates", ID_HELP_CHECKFORUPDATES},
@@ -126,9 +134,34 @@ constexpr DialogTemplate kAboutTemplate = {IDD_ABOUTBOX, "About Quillmark", 19, 
                                            kAboutControls, kModalDialogStyle, 0, 0};
 static_assert(kModalDialogStyle == 0x80C800C0);
 
+constexpr unsigned kTab = QM_WS_CHILD | QM_WS_VISIBLE | QM_WS_TABSTOP;
+constexpr unsigned kField = kTab | QM_WS_BORDER | QM_ES_AUTOHSCROLL;
+
+constexpr std::array<ControlTemplate, 13> kRemoteControls = {{
+    {IDC_REMOTE_PAGE, ControlClass::CheckBox, "&Serve the remote page at TCP port", 7, 8, 150, 10,
+     kTab | QM_BS_AUTOCHECKBOX | QM_WS_GROUP},
+    {IDC_REMOTE_PORT, ControlClass::Edit, "", 160, 7, 40, 12, kField | QM_ES_NUMBER},
+    {IDC_REMOTE_OSC, ControlClass::CheckBox, "Take &OSC at UDP port", 7, 24, 150, 10, kTab | QM_BS_AUTOCHECKBOX},
+    {IDC_REMOTE_OSC_PORT, ControlClass::Edit, "", 160, 23, 40, 12, kField | QM_ES_NUMBER},
+    {-1, ControlClass::Static, "OSC from &hosts:", 7, 41, 60, 10, QM_WS_CHILD | QM_WS_VISIBLE | QM_SS_LEFT},
+    {IDC_REMOTE_OSC_HOSTS, ControlClass::Edit, "", 70, 39, 153, 12, kField},
+    {-1, ControlClass::Static, "&Address to open:", 7, 57, 80, 10, QM_WS_CHILD | QM_WS_VISIBLE | QM_SS_LEFT},
+    {IDC_REMOTE_ADDRESS, ControlClass::Edit, "", 7, 68, 216, 12, kTab | QM_ES_READONLY | QM_ES_AUTOHSCROLL},
+    {IDC_REMOTE_QR, ControlClass::Static, "", 7, 85, 72, 72, QM_WS_CHILD | QM_WS_VISIBLE | QM_SS_CENTER},
+    {IDC_REMOTE_STATUS, ControlClass::Static, "", 85, 85, 138, 52, QM_WS_CHILD | QM_WS_VISIBLE | QM_SS_LEFT},
+    {IDC_REMOTE_NEW_TOKEN, ControlClass::PushButton, "&New token", 85, 143, 60, 14, kTab},
+    {QM_IDOK, ControlClass::PushButton, "OK", 119, 164, 50, 14, kTab | QM_BS_DEFPUSHBUTTON},
+    {QM_IDCANCEL, ControlClass::PushButton, "Cancel", 173, 164, 50, 14, kTab},
+}};
+
+constexpr DialogTemplate kRemoteTemplate = {IDD_REMOTE, "Remote control", 0, 0, 230, 185, "MS Sans Serif", 8,
+                                            kRemoteControls, kModalDialogStyle, 0, 0};
+
 }  // namespace
 
 const DialogTemplate& PanelTemplate() { return kPanelTemplate; }
+
+const DialogTemplate& RemoteTemplate() { return kRemoteTemplate; }
 
 const DialogTemplate& PrefsTemplate() { return kPrefsTemplate; }
 

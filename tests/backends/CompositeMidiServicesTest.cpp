@@ -181,4 +181,55 @@ TEST(CompositeErrorTextTest, ABackendsOwnCodeGetsThatBackendsText) {
   EXPECT_EQ(composite.ErrorText(kBackendErrorBase + 0x7FF), StandardMidiErrorText(kBackendErrorBase + 0x7FF));
 }
 
+// A transport that knows why it lists nothing (as JACK does when its server is down).
+class ExplainingBackend final : public MidiServices {
+ public:
+  static constexpr const char* kDown = "The server of this transport is not running.";
+  FakeMidiServices fake;
+  unsigned OutDeviceCount() override { return fake.OutDeviceCount(); }
+  bool OutDeviceName(unsigned device, std::string& name) override { return fake.OutDeviceName(device, name); }
+  unsigned InDeviceCount() override { return fake.InDeviceCount(); }
+  bool InDeviceName(unsigned device, std::string& name) override { return fake.InDeviceName(device, name); }
+  MidiResult Open(HMidiOut* device, std::uint32_t id, MidiOutCallback callback, std::uintptr_t instance) override {
+    return fake.Open(device, id, callback, instance);
+  }
+  MidiResult PrepareHeader(HMidiOut d, MidiHeader* h, unsigned size) override { return fake.PrepareHeader(d, h, size); }
+  MidiResult UnprepareHeader(HMidiOut d, MidiHeader* h, unsigned size) override {
+    return fake.UnprepareHeader(d, h, size);
+  }
+  MidiResult ShortMsg(HMidiOut d, std::uint32_t message) override { return fake.ShortMsg(d, message); }
+  MidiResult LongMsg(HMidiOut d, MidiHeader* h, unsigned size) override { return fake.LongMsg(d, h, size); }
+  MidiResult Reset(HMidiOut d) override { return fake.Reset(d); }
+  MidiResult Close(HMidiOut d) override { return fake.Close(d); }
+  std::string ErrorText(MidiResult result) override {
+    return result == QM_MMSYSERR_BADDEVICEID && fake.outNames.empty() ? kDown : StandardMidiErrorText(result);
+  }
+};
+
+// A number chosen from the list and gone by the open: the transport whose port went away
+// says so; the other, down the whole time, is not blamed.
+TEST(CompositeErrorTextTest, ANumberPastTheListBlamesTheTransportWhoseListShrank) {
+  CompositeMidiServices composite;
+  auto sequencer = std::make_unique<FakeMidiServices>();
+  sequencer->outNames = {"Midi Through:0", "receiver:in"};
+  FakeMidiServices* seq = sequencer.get();
+  auto down = std::make_unique<ExplainingBackend>();
+  ExplainingBackend* other = down.get();
+  other->fake.outNames.clear();
+  composite.Add(std::move(sequencer), {}, "ALSA");
+  composite.Add(std::move(down), {}, "JACK");
+  ASSERT_EQ(composite.OutDeviceCount(), 2u);
+  EXPECT_EQ(composite.ErrorText(QM_MMSYSERR_BADDEVICEID), ExplainingBackend::kDown) << "nothing went away";
+  seq->outNames.pop_back();
+  ASSERT_EQ(composite.OutDeviceCount(), 1u);
+  EXPECT_EQ(composite.ErrorText(QM_MMSYSERR_BADDEVICEID), StandardMidiErrorText(kMidiOutputGone));
+  // The transport that stopped, with a reason of its own, gives it.
+  seq->outNames = {"Midi Through:0", "receiver:in"};
+  other->fake.outNames = {"monitor:in"};
+  ASSERT_EQ(composite.OutDeviceCount(), 3u);
+  other->fake.outNames.clear();
+  ASSERT_EQ(composite.OutDeviceCount(), 2u);
+  EXPECT_EQ(composite.ErrorText(QM_MMSYSERR_BADDEVICEID), ExplainingBackend::kDown);
+}
+
 }  // namespace

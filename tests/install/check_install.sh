@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a staging folder (prefix /usr) and checks what a packager and a
 # desktop need: every file in place, the desktop entry and the AppStream metainfo as their
-# validators see them, the man pages as man sees them, the completion as bash runs it,
-# --help and --version without a display, and the staged panel started from / painting
-# its tiled background.
+# validators see them, the man pages as man sees them, the licence in the copyright file,
+# the completion as bash runs it, --help and --version without a display, and the staged
+# panel started from / painting its tiled background.
 #   check_install.sh CMAKE BUILD_DIR
 set -euo pipefail
 cmake=$1
@@ -23,9 +23,9 @@ expected=(
   share/applications/$id.desktop
   share/metainfo/$id.metainfo.xml
   share/icons/hicolor/scalable/apps/$id.svg
-  share/man/man1/quillmark.1 share/man/man1/quillmark-send.1
+  share/man/man1/quillmark.1.gz share/man/man1/quillmark-send.1.gz
   share/bash-completion/completions/quillmark-send
-  share/doc/quillmark/LICENSE
+  share/doc/quillmark/copyright share/doc/quillmark/changelog.gz
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png")
@@ -40,7 +40,15 @@ for size in 16 22 24 32 48 64 128 256; do
   png=$usr/share/icons/hicolor/${size}x${size}/apps/$id.png
   [[ $(identify -format '%wx%h' "$png" 2>/dev/null) == "${size}x${size}" ]] || fail "$png is not ${size}x${size}"
 done
-grep -q 'Copyright (c) 2026 the Quillmark developers' "$usr/share/doc/quillmark/LICENSE" || fail "LICENSE lacks the copyright line"
+
+# The copyright file carries LICENSE whole: its copyright line, and its text as the last
+# licence paragraph, each line indented by one space and an empty line written " .".
+copyright=$usr/share/doc/quillmark/copyright
+licence=$(dirname "$0")/../../LICENSE
+grep -qx 'Copyright: 2026 the Quillmark developers' "$copyright" || fail "copyright lacks the copyright line"
+text=$(awk '/^License: / { text = ""; next } { text = text $0 "\n" } END { printf "%s", text }' "$copyright")
+[[ $text == "$(sed '1,/^Copyright (c) /d' "$licence" | sed '/./,$!d; s/^$/./; s/^/ /')" ]] ||
+  fail "the licence text in copyright is not that of LICENSE"
 
 desktop=$usr/share/applications/$id.desktop
 desktop-file-validate "$desktop" || fail "desktop-file-validate: $desktop"
@@ -52,7 +60,7 @@ appstreamcli validate --no-net --explain "$usr/share/metainfo/$id.metainfo.xml" 
 grep -q '<screenshot type="default">' "$usr/share/metainfo/$id.metainfo.xml" || fail "metainfo names no screenshot"
 
 for page in quillmark quillmark-send; do
-  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$usr/share/man/man1/$page.1" 2>&1 >/dev/null)
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   [[ -z $warnings ]] || fail "man $page: $warnings"
 done
 

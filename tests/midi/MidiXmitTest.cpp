@@ -213,4 +213,36 @@ TEST_F(MidiXmitTest, DeviceThatFailsALongMessageIsReportedAtTheNextSend) {
   EXPECT_EQ(fake.Calls().back(), "LongMsg 54");
 }
 
+// A destination that goes away is told at the very next key, in the words used for a
+// stored output that is missing, whether the backend noticed it between keys or while a
+// buffer was on its way; the key after that opens the device afresh.
+TEST_F(MidiXmitTest, ADestinationThatWentAwayFailsTheNextKeyWithTheNotConnectedText) {
+  const std::string notConnected =
+      "Error: The MIDI output \"Fake Out B\" is not connected. Connect it, or choose another output "
+      "in File, Preferences.\nError location: MidiXmit (85)\n";
+  for (const bool whileSending : {false, true}) {
+    SCOPED_TRACE(whileSending ? "failed delivery" : "failure between keys");
+    settings.midiOutDevice = 1;
+    const std::size_t boxes = seams.Boxes().size();
+    ASSERT_EQ(SendMessage(), 1);
+    if (whileSending) {
+      fake.deliveryFailure = kMidiOutputGone;
+      ASSERT_EQ(SendMessage(), 1);
+    }
+    ui.Pump();
+    if (!whileSending) fake.ReportDeviceError(kMidiOutputGone);
+    EXPECT_EQ(SendMessage(), 0);
+    ASSERT_EQ(seams.Boxes().size(), boxes + 1);
+    EXPECT_EQ(seams.Boxes().back().text, notConnected);
+    EXPECT_EQ(seams.Boxes().back().caption, "MIDI Device Error");
+    EXPECT_FALSE(port.IsOpen());
+    fake.deliveryFailure = 0;
+    const std::size_t sent = fake.LongMessages().size();
+    EXPECT_EQ(SendMessage(), 1);
+    ui.Pump();
+    EXPECT_EQ(fake.LongMessages().size(), sent + 1);
+    port.ReleasePort();
+  }
+}
+
 }  // namespace

@@ -111,6 +111,7 @@ MidiResult FakeMidiServices::Open(HMidiOut* device, std::uint32_t deviceId, Midi
     std::lock_guard<std::mutex> lock(m_mutex);
     m_lastOpened = deviceId;
     ++m_openDevices;
+    m_devices.push_back(opened);
   }
   *device = opened;
   callback(opened, QM_MOM_OPEN, instance, 0, 0);
@@ -182,7 +183,16 @@ void FakeMidiServices::Complete(const Held& held) {
     held.header->dwFlags = (held.header->dwFlags & ~QM_MHDR_INQUEUE) | QM_MHDR_DONE;
   }
   held.device->callback(held.device, QM_MOM_DONE, held.device->instance,
-                        reinterpret_cast<std::uintptr_t>(held.header), 0);
+                        reinterpret_cast<std::uintptr_t>(held.header), deliveryFailure);
+}
+
+void FakeMidiServices::ReportDeviceError(MidiResult result) {
+  std::vector<Device*> open;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    open = m_devices;
+  }
+  for (Device* device : open) device->callback(device, QM_MOM_ERROR, device->instance, result, 0);
 }
 
 bool FakeMidiServices::ReleaseOldest() {
@@ -251,6 +261,7 @@ MidiResult FakeMidiServices::Close(HMidiOut device) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!dev->prepared.empty()) m_violations.push_back("Close with prepared buffers");
     --m_openDevices;
+    std::erase(m_devices, dev);
   }
   dev->callback(dev, QM_MOM_CLOSE, dev->instance, 0, 0);
   delete dev;

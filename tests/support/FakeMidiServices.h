@@ -27,6 +27,7 @@ class FakeMidiServices final : public MidiServices {
   MidiResult longMsgResult = 0;
   int failPrepareAt = 0;  // the nth PrepareHeader fails (1 = the first)
   Completion completion = Completion::Immediate;
+  MidiResult deliveryFailure = 0;  // param2 of every QM_MOM_DONE from now on
   bool recordCalls = true;  // benchmarks turn the records off
 
   // Records.
@@ -40,6 +41,9 @@ class FakeMidiServices final : public MidiServices {
 
   // Held mode: returns the oldest held buffer (QM_MOM_DONE) on the calling thread.
   bool ReleaseOldest();
+  // Tells every open device's callback that the device failed (QM_MOM_ERROR), as a
+  // backend does from its own thread when the destination goes away.
+  void ReportDeviceError(MidiResult result);
   // OtherThread mode: waits (bounded) until the thread has returned everything it got.
   bool WaitForCompletions();
 
@@ -80,6 +84,7 @@ class FakeMidiServices final : public MidiServices {
   int m_threadBusy = 0;
   int m_prepareCalls = 0;
   int m_openDevices = 0;
+  std::vector<Device*> m_devices;  // open
   std::uint32_t m_lastOpened = 0;
   bool m_stop = false;
   std::thread m_thread;

@@ -1,15 +1,21 @@
 // The WinMM backend over a scripted multimedia system that behaves as the documented one:
 // it hands long-message buffers back through MOM_DONE on the calling thread, later from a
 // thread of its own, or never; it refuses to unprepare or close while it holds a buffer.
-// Wine has no MIDI output device here, so this is where the buffer bookkeeping runs.
+// It also notes what the documentation forbids a program to do: unpreparing a header the
+// system holds, or changing a prepared header's data or length. Wine has no MIDI output
+// device here, so this is where the buffer bookkeeping runs.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "desktop/ManualUiQueue.h"
+#include "midi/OutputStream.h"
 #include "midi/backends/winmm/WinMmApi.h"
 #include "midi/backends/winmm/WinMmMidiServices.h"
 
@@ -28,6 +34,9 @@ struct ScriptedSystem {
   DWORD_PTR instance = 0;
   std::vector<std::vector<BYTE>> sent;
   std::vector<MIDIHDR*> held;
+  std::vector<std::string> violations;
+  // Each prepared header's data and length as they were prepared.
+  std::map<MIDIHDR*, std::pair<LPSTR, DWORD>> prepared;
   std::thread returner;
   std::vector<std::thread> deliverers;
 
@@ -62,16 +71,26 @@ MMRESULT WINAPI OutOpen(LPHMIDIOUT handle, UINT device, DWORD_PTR callback, DWOR
 MMRESULT WINAPI OutPrepareHeader(HMIDIOUT, LPMIDIHDR header, UINT size) {
   if (size != sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
   header->dwFlags |= MHDR_PREPARED;
+  g_system->prepared[header] = {header->lpData, header->dwBufferLength};
   return MMSYSERR_NOERROR;
 }
 MMRESULT WINAPI OutUnprepareHeader(HMIDIOUT, LPMIDIHDR header, UINT) {
-  if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+  if (header->dwFlags & MHDR_INQUEUE) {
+    g_system->violations.push_back("unprepare of a header the system holds");
+    return MIDIERR_STILLPLAYING;
+  }
   header->dwFlags &= ~MHDR_PREPARED;
+  g_system->prepared.erase(header);
   return MMSYSERR_NOERROR;
 }
 MMRESULT WINAPI OutShortMsg(HMIDIOUT, DWORD) { return MMSYSERR_NOERROR; }
 MMRESULT WINAPI OutLongMsg(HMIDIOUT, LPMIDIHDR header, UINT size) {
   if (size != sizeof(MIDIHDR) || !(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+  const auto found = g_system->prepared.find(header);
+  if (found == g_system->prepared.end() ||
+      found->second != std::make_pair(header->lpData, header->dwBufferLength)) {
+    g_system->violations.push_back("data or length changed after the prepare");
+  }
   if (g_system->longMsgResult != MMSYSERR_NOERROR) return g_system->longMsgResult;
   const BYTE* data = reinterpret_cast<const BYTE*>(header->lpData);
   g_system->sent.emplace_back(data, data + header->dwBufferLength);
@@ -114,11 +133,13 @@ constexpr WinMmApi kScripted = {OutGetNumDevs, OutGetDevCaps,      InGetNumDevs,
 struct Received {
   std::mutex mutex;
   std::vector<std::pair<unsigned, std::uintptr_t>> messages;
+  std::vector<std::uintptr_t> failures;  // param2 of each message
 };
-void Record(HMidiOut, unsigned message, std::uintptr_t instance, std::uintptr_t param1, std::uintptr_t) {
+void Record(HMidiOut, unsigned message, std::uintptr_t instance, std::uintptr_t param1, std::uintptr_t param2) {
   auto* received = reinterpret_cast<Received*>(instance);
   std::lock_guard<std::mutex> lock(received->mutex);
   received->messages.emplace_back(message, param1);
+  received->failures.push_back(param2);
 }
 
 class WinMmScriptedSystemTest : public ::testing::Test {
@@ -127,6 +148,7 @@ class WinMmScriptedSystemTest : public ::testing::Test {
   void TearDown() override {
     if (system.returner.joinable()) system.returner.join();
     for (std::thread& deliverer : system.deliverers) deliverer.join();
+    EXPECT_EQ(system.violations, std::vector<std::string>{});
     g_system = nullptr;
   }
   std::vector<std::pair<unsigned, std::uintptr_t>> Messages() {
@@ -181,18 +203,60 @@ TEST_F(WinMmScriptedSystemTest, ResetReturnsOnlyOnceTheSystemHasHandedEveryBuffe
   EXPECT_EQ(services.Close(device), 0u);
 }
 
+// A reset that gives up waiting: the caller gets its header back, with the reason, and may
+// free or refill it; the system keeps reading the copy it holds, which nothing unprepares
+// or frees, and its late return reaches nobody.
 TEST_F(WinMmScriptedSystemTest, ABufferTheSystemKeepsIsNeverTouchedAfterClose) {
   WinMmMidiServices impatient{kScripted, std::chrono::milliseconds(20)};
   system.mode = Return::Never;
   HMidiOut device = nullptr;
   ASSERT_EQ(impatient.Open(&device, 0, Record, reinterpret_cast<std::uintptr_t>(&received)), 0u);
   ASSERT_EQ(impatient.PrepareHeader(device, &header, kMidiHeaderSize), 0u);
+  header.dwBufferLength = 3;
   ASSERT_EQ(impatient.LongMsg(device, &header, kMidiHeaderSize), 0u);
   EXPECT_EQ(impatient.Close(device), QM_MIDIERR_STILLPLAYING);
   const auto atClose = Messages();
-  // The system hands the buffer back late: nothing reaches the engine's side any more.
-  system.Deliver(system.held.front());
+  ASSERT_EQ(atClose.size(), 1u);
+  EXPECT_EQ(atClose[0], std::make_pair(QM_MOM_DONE, reinterpret_cast<std::uintptr_t>(&header)));
+  EXPECT_EQ(received.failures[0], QM_MIDIERR_STILLPLAYING);
+  EXPECT_EQ(header.dwFlags & (QM_MHDR_INQUEUE | QM_MHDR_PREPARED), 0u);
+  std::fill(std::begin(bytes), std::end(bytes), BYTE{0x55});  // the caller reuses its buffer
+
+  ASSERT_EQ(system.held.size(), 1u);
+  MIDIHDR* kept = system.held.front();
+  EXPECT_EQ(std::vector<BYTE>(kept->lpData, kept->lpData + kept->dwBufferLength),
+            (std::vector<BYTE>{0xF0, 0x7E, 0xF7}));
+  system.Deliver(kept);
   EXPECT_EQ(Messages(), atClose);
+}
+
+// The engine's buffers change length with every message; the header the system gets does
+// not change once prepared, and each comes back unprepared after its message.
+TEST_F(WinMmScriptedSystemTest, MessagesOfEveryLengthLeaveWithoutChangingAPreparedHeader) {
+  ManualUiQueue ui;
+  ASSERT_EQ(StreamLibInit(&services, &ui), 1);
+  OutputStream* stream = nullptr;
+  ASSERT_EQ(OpenOutputStream(&stream, nullptr, 0, nullptr, 74321), 0u);
+  std::vector<std::vector<BYTE>> expected;
+  for (const std::size_t length : {54u, 13u, 300u, 2u}) {
+    std::vector<BYTE> message(length, 0x11);
+    message.front() = 0xF0;
+    message.back() = 0xF7;
+    for (BYTE byte : message) {
+      const MidiEvent event{0, 0xF0u | (static_cast<std::uint32_t>(byte) << 8)};
+      ASSERT_EQ(PutOutputEvent(stream, &event), 0);
+    }
+    ui.Pump();
+    // Longer than a 256-byte buffer: two long messages.
+    for (std::size_t at = 0; at < length; at += 256) {
+      expected.emplace_back(message.begin() + static_cast<long>(at),
+                            message.begin() + static_cast<long>(std::min(length, at + 256)));
+    }
+  }
+  EXPECT_EQ(system.sent, expected);
+  EXPECT_EQ(CloseOutputStream(&stream), 0u);
+  EXPECT_TRUE(system.prepared.empty()) << "a header left prepared";
+  EXPECT_EQ(StreamLibExit(), 1);
 }
 
 // The engine sends under its output lock, and its callback takes that lock: a buffer

@@ -1,7 +1,9 @@
 // The Qt front end of start-up: Qt's event loop posts for the engine and the version
-// check, the override wait cursor, and the Qt panel and About box.
+// check, the override wait cursor, the Qt panel and About box, and the remote server in
+// the panel where the build has one.
 #include <QApplication>
 #include <QDialog>
+#include <memory>
 #include <optional>
 
 #include "app/FrontEnd.h"
@@ -10,6 +12,12 @@
 #include "desktop/MainWindow.h"
 #include "ui/qt/AboutDlg.h"
 #include "ui/qt/PanelDlg.h"
+#ifdef QUILLMARK_REMOTE_SERVER
+#include "app/qt/PanelRemote.h"
+#include "ui/qt/RemoteDlg.h"
+#else
+class PanelRemote {};
+#endif
 
 namespace {
 
@@ -21,9 +29,17 @@ class QtFrontEnd final : public FrontEnd {
 
   CPanelDlg& CreatePanel() override { return m_panel.emplace(); }
 
-  void RunPanel() override {
+  void RunPanel([[maybe_unused]] UiPosterFactory& enginePosters) override {
     SetMainWindow(&*m_panel);
+#ifdef QUILLMARK_REMOTE_SERVER
+    // Off unless the user switched it on: with the default settings nothing listens.
+    m_remote = std::make_unique<PanelRemote>(enginePosters, *m_panel);
+    m_remote->StartStored();
+#endif
     m_panel->DoModal();
+    // Keys still waiting are answered, and the servers' threads end, while the port and
+    // the panel still exist.
+    m_remote.reset();
     SetMainWindow(nullptr);
   }
 
@@ -40,6 +56,14 @@ class QtFrontEnd final : public FrontEnd {
   void RunAbout() override {
     CAboutDlg dlgAbout;
     dlgAbout.DoModal();
+  }
+
+  void RunRemoteControl() override {
+#ifdef QUILLMARK_REMOTE_SERVER
+    if (!m_remote) return;
+    CRemoteDlg dialog(*m_remote, &*m_panel);
+    dialog.DoModal();
+#endif
   }
 
   void EndModalLoops() override {
@@ -62,6 +86,8 @@ class QtFrontEnd final : public FrontEnd {
   QtUiThreadInvoker m_invoker;
   QtWaitCursor m_cursor;
   std::optional<CPanelDlg> m_panel;
+  // The remote server while the panel runs (where the build has one), else null.
+  std::unique_ptr<PanelRemote> m_remote;
 };
 
 }  // namespace

@@ -23,7 +23,8 @@ class Win32FrontEnd final : public FrontEnd {
   CPanelDlg& CreatePanel() override { return m_panel.emplace(); }
 
   // The panel makes itself the main window once its window exists.
-  void RunPanel() override {
+  // The Windows build has no remote server.
+  void RunPanel(UiPosterFactory&) override {
     m_panel->DoModal();
     SetMainWindow(nullptr);
   }
@@ -42,6 +43,8 @@ class Win32FrontEnd final : public FrontEnd {
     CAboutDlg dlgAbout;
     dlgAbout.DoModal();
   }
+
+  void RunRemoteControl() override {}
 
   void EndModalLoops() override { EndModalDialogs(); }
 

@@ -1,5 +1,7 @@
 #include "midi/backends/CompositeMidiServices.h"
 
+#include <algorithm>
+
 namespace {
 
 // The handle the engine holds: which backend serves the device, and the engine's
@@ -23,13 +25,16 @@ CompositeDevice* AsComposite(HMidiOut device) { return static_cast<CompositeDevi
 
 void CompositeMidiServices::Add(std::unique_ptr<MidiServices> backend,
                                 std::function<bool()> virtualPortAvailable, std::string transport) {
-  m_backends.push_back({std::move(backend), std::move(virtualPortAvailable), std::move(transport), 0, 0});
+  m_backends.push_back({std::move(backend), std::move(virtualPortAvailable), std::move(transport), 0, 0, 0});
   m_countedOut = m_countedIn = false;
 }
 
 unsigned CompositeMidiServices::OutDeviceCount() {
   unsigned total = 0;
-  for (Backend& backend : m_backends) total += backend.outCount = backend.services->OutDeviceCount();
+  for (Backend& backend : m_backends) {
+    total += backend.outCount = backend.services->OutDeviceCount();
+    backend.mostOut = std::max(backend.mostOut, backend.outCount);
+  }
   m_countedOut = true;
   return total;
 }
@@ -157,8 +162,17 @@ std::string CompositeMidiServices::NoOutputsText() {
 std::string CompositeMidiServices::ErrorText(MidiResult result) {
   const std::string standard = StandardMidiErrorText(result);
   // A number past the end of the list may have a better explanation than a bad number:
-  // a transport that is down lists nothing.
+  // a transport that is down lists nothing, and a port that went away shortens the list.
   if (result < kBackendErrorBase && result != QM_MMSYSERR_BADDEVICEID) return standard;
+  if (result == QM_MMSYSERR_BADDEVICEID) {
+    // The list that shrank is the likelier cause than a transport that lists nothing for
+    // the whole run: a receiver on one transport that ended is no other transport's fault.
+    for (Backend& backend : m_backends) {
+      if (backend.outCount >= backend.mostOut) continue;
+      std::string text = backend.services->ErrorText(result);
+      return text != standard ? text : backend.services->ErrorText(kMidiOutputGone);
+    }
+  }
   for (Backend& backend : m_backends) {
     std::string text = backend.services->ErrorText(result);
     if (text != standard) return text;

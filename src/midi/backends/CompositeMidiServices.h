@@ -38,8 +38,9 @@ class CompositeMidiServices final : public MidiServices {
   MidiResult LongMsg(HMidiOut device, MidiHeader* header, unsigned size) override;
   MidiResult Reset(HMidiOut device) override;
   MidiResult Close(HMidiOut device) override;
-  // A backend's own code gets that backend's text; so does QM_MMSYSERR_BADDEVICEID when a
-  // backend knows why its list came up short.
+  // A backend's own code gets that backend's text. QM_MMSYSERR_BADDEVICEID gets the text of
+  // a backend that now lists fewer outputs than before (its own reason, else the text for
+  // an output that went away), else that of a backend that knows why its list is short.
   std::string ErrorText(MidiResult result) override;
   // A backend that knows better why there is no output at all (a JACK server that
   // stopped) gives the text; otherwise the general one.
@@ -52,6 +53,7 @@ class CompositeMidiServices final : public MidiServices {
     std::string transport;
     unsigned outCount = 0;
     unsigned inCount = 0;
+    unsigned mostOut = 0;  // the most outputs it has listed in this run
   };
   // Finds the backend and its own number for a composite number.
   Backend* Locate(unsigned device, bool output, unsigned& local);

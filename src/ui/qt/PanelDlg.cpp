@@ -159,7 +159,7 @@ QWidget* CPanelDlg::Control(unsigned id) const {
 bool CPanelDlg::OnPanelKey(unsigned nKey, bool bFromKeyboard) {
   const KeyRow* row = FindKeyByValue(nKey);
   if (!row) return false;
-  SendKey(*row);
+  m_nLastSendResult = SendKey(*row);
   if (bFromKeyboard) {
     // As from the keyboard, so the style shows the focus cue.
     if (QWidget* button = Control(row->controlId)) button->setFocus(Qt::TabFocusReason);

@@ -46,6 +46,9 @@ class CPanelDlg final : public QDialog {
   // The key routine: sends the key's message; for keyboard keys the focus then moves to
   // the key's button. False when the value is no key of the panel.
   bool OnPanelKey(unsigned nKey, bool bFromKeyboard);
+  // What the transmit port answered to the last key the routine sent: 1 when every byte
+  // was accepted. For the remote page, which reports each key's fate.
+  int LastSendResult() const { return m_nLastSendResult; }
   // Every command of the window: base routing first (Quit, menu), then the key routine.
   bool OnCommand(std::uint32_t wParam, std::intptr_t lParam);
   // Key pre-translation for the panel and its controls; true when consumed.
@@ -77,6 +80,7 @@ class CPanelDlg final : public QDialog {
   int m_nBkWidth = 0;
   int m_nBkHeight = 0;
   std::string m_strBackgroundPath;
+  int m_nLastSendResult = 0;
   QMenuBar* m_menuBar = nullptr;
   QWidget* m_client = nullptr;
   std::vector<QPushButton*> m_buttons;

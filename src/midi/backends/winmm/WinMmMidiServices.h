@@ -1,6 +1,13 @@
 // The Windows multimedia system's MIDI output (midiOut*): the system's device numbers,
 // names and result codes, and its error texts. QM_MIDI_MAPPER opens the system's MIDI
 // mapper.
+//
+// A long message goes to the system as a copy in a header of ours, prepared for exactly
+// its bytes and unprepared once the system has handed it back (the system forbids
+// changing a prepared header's data or length, and the caller's buffers change length
+// from message to message). The system thus never holds the caller's memory: a buffer it
+// keeps past a reset or a close that gave up waiting is ours, never freed or unprepared
+// while it holds it, and the caller gets its header back all the same.
 #pragma once
 
 #include <chrono>
@@ -32,10 +39,12 @@ class WinMmMidiServices final : public MidiServices {
   MidiResult ShortMsg(HMidiOut device, std::uint32_t message) override;
   MidiResult LongMsg(HMidiOut device, MidiHeader* header, unsigned size) override;
   // Resets the device, then waits (at most the return bound) until every buffer is back.
+  // Headers whose copies the system still holds then come back with
+  // QM_MIDIERR_STILLPLAYING in param2, and so does the reset.
   MidiResult Reset(HMidiOut device) override;
-  // Resets, closes the device and ends its callbacks. Buffers the system has not handed
-  // back within the return bound are never touched again: their device record is kept for the
-  // rest of the run so that a late callback finds it.
+  // Resets as above, closes the device and ends its callbacks. Copies the system has not
+  // handed back are never touched again: the device record and they are kept for the rest
+  // of the run, so that a late callback or a late read finds them.
   MidiResult Close(HMidiOut device) override;
   // The system's text (midiOutGetErrorText) for its codes, in UTF-8.
   std::string ErrorText(MidiResult result) override;
