@@ -3,10 +3,10 @@
 # Layers from the bottom up; a file may include its own layer and the ones below it.
 set(layers desktop midi midi/backends remote update settings server ui cli app)
 # Front-end folders: one per toolkit inside ui/ and app/. Toolkit folders never include
-# each other, and what ui/ shares outside them includes neither a toolkit folder nor a
-# toolkit's headers.
+# each other, and what ui/ and app/ share outside them includes neither a toolkit folder
+# nor a toolkit's headers.
 set(toolkits qt win32)
-set(shared_ui_forbidden_system "^(Q[A-Za-z]*|qdrawutil\\.h|windows\\.h|commctrl\\.h|commdlg\\.h|shellapi\\.h)$")
+set(shared_forbidden_system "^(Q[A-Za-z]*|qdrawutil\\.h|windows\\.h|commctrl\\.h|commdlg\\.h|shellapi\\.h)$")
 
 function(toolkit_of path out)
   set(found "")
@@ -38,12 +38,12 @@ foreach(source IN LISTS sources)
   endif()
   list(FIND layers ${own} ownRank)
   toolkit_of(${source} ownToolkit)
-  if(own STREQUAL "ui" AND ownToolkit STREQUAL "")
+  if((own STREQUAL "ui" OR own STREQUAL "app") AND ownToolkit STREQUAL "")
     file(STRINGS ${SOURCE_DIR}/${source} systemIncludes REGEX "^[ \t]*#[ \t]*include[ \t]*<")
     foreach(line IN LISTS systemIncludes)
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*<([^>]+)>.*" "\\1" header "${line}")
-      if(header MATCHES "${shared_ui_forbidden_system}")
-        list(APPEND faults "${source} (shared ui) includes the toolkit header <${header}>")
+      if(header MATCHES "${shared_forbidden_system}")
+        list(APPEND faults "${source} (shared by the front ends) includes the toolkit header <${header}>")
       endif()
     endforeach()
   endif()
@@ -53,7 +53,7 @@ foreach(source IN LISTS sources)
     layer_of(${header} target)
     toolkit_of(${header} targetToolkit)
     if(NOT targetToolkit STREQUAL "" AND NOT targetToolkit STREQUAL ownToolkit AND
-       (NOT ownToolkit STREQUAL "" OR own STREQUAL "ui"))
+       (NOT ownToolkit STREQUAL "" OR own STREQUAL "ui" OR own STREQUAL "app"))
       list(APPEND faults "${source} includes ${header} of another front end")
     endif()
     if(target STREQUAL "" OR target STREQUAL own)

@@ -24,8 +24,8 @@ test_packages=(
   # (tests/kernel/run-in-qemu.sh).
   qemu-system-x86 busybox-static cpio kmod xz-utils
   # The Windows cross-build (mingw-w64 with the posix thread model, GoogleTest from the
-  # googletest sources) and wine to run its tests.
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+  # googletest sources), wine to run its tests and NSIS for its installer.
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis
 )
 
 case ${1:-test} in

@@ -2,7 +2,7 @@
 # Sets up, builds the run command's release build and checks the Debian package made from
 # it with lintian, then builds and runs every test: the default build, then
 # AddressSanitizer with UndefinedBehaviorSanitizer, then ThreadSanitizer over the threaded
-# tests, then the Windows cross-build with its tests under wine.
+# tests, then the Windows cross-build with its installer and its tests under wine.
 # QUILLMARK_PRESETS="default" (for example) runs fewer.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,26 +1,16 @@
 #include "app/RemoteApp.h"
 
-#include <QApplication>
-#include <QDialog>
 #include <optional>
 
+#include "app/FrontEnd.h"
+#include "app/UpdateCheckInputs.h"
 #include "desktop/MainWindow.h"
-#include "settings/PrefsDlg.h"
-#include "app/qt/QtUiPoster.h"
-#include "app/qt/UpdateCheckSeams.h"
+#include "desktop/UserSeams.h"
 #include "midi/MidiXmit.h"
 #include "midi/OutputStream.h"
-#include "desktop/UserSeams.h"
 #include "midi/backends/MidiBackends.h"
-#include "ui/qt/AboutDlg.h"
-#include "ui/qt/PanelDlg.h"
+#include "settings/PrefsDlg.h"
 #include "update/VersionCheck.h"
-#ifdef QUILLMARK_REMOTE_SERVER
-#include "app/qt/PanelRemote.h"
-#include "ui/qt/RemoteDlg.h"
-#else
-class PanelRemote {};
-#endif
 
 CRemoteApp theApp;
 
@@ -36,14 +26,15 @@ void CRemoteApp::UseMidiServices(MidiServices* services, UiPosterFactory* poster
 }
 
 bool CRemoteApp::InitInstance() {
+  const std::unique_ptr<FrontEnd> frontEnd = CreateFrontEnd();
+  m_frontEnd = frontEnd.get();
   std::unique_ptr<MidiServices> platformServices;
-  QtUiPosterFactory qtPosters;
   MidiServices* services = m_services;
   if (!services) {
     platformServices = CreateMidiServices();
     services = platformServices.get();
   }
-  StreamLibInit(services, m_posters ? m_posters : &qtPosters);
+  StreamLibInit(services, m_posters ? m_posters : &frontEnd->Posters());
   m_terminating = false;
 
   // The profile store is rooted at the company key by default.
@@ -51,27 +42,13 @@ bool CRemoteApp::InitInstance() {
   if (g_pPrefsDlg->m_bFirstRun) g_pPrefsDlg->DoModal();
   g_pMidiXmit = new CMidiXmit();
 
-  QtUiThreadInvoker invoker;
-  QtWaitCursor waitCursor;
   AppVersionCheckInputs updateInputs;
   std::optional<VersionCheck> versionCheck;
-  versionCheck.emplace(updateInputs, invoker, waitCursor, m_updatePort);
+  versionCheck.emplace(updateInputs, frontEnd->Invoker(), frontEnd->Cursor(), m_updatePort);
   m_versionCheck = &*versionCheck;
 
-  std::optional<CPanelDlg> panel;
-  panel.emplace();
-  m_pMainWnd = &*panel;
-  SetMainWindow(&*panel);
-#ifdef QUILLMARK_REMOTE_SERVER
-  // Off unless the user switched it on: with the default settings nothing listens.
-  m_remote = std::make_unique<PanelRemote>(m_posters ? *m_posters : qtPosters, *panel);
-  if (!m_terminating) m_remote->StartStored();
-#endif
-  if (!m_terminating) panel->DoModal();
-  // Keys still waiting are answered, and the servers' threads end, while the port and
-  // the panel still exist.
-  m_remote.reset();
-  SetMainWindow(nullptr);
+  m_pMainWnd = &frontEnd->CreatePanel();
+  if (!m_terminating) frontEnd->RunPanel(m_posters ? *m_posters : frontEnd->Posters());
   m_pMainWnd = nullptr;
   // A check still waiting for its server shows nothing more and reads nothing of ours.
   versionCheck->Shutdown();
@@ -83,18 +60,19 @@ bool CRemoteApp::InitInstance() {
   SetPrefsDlg(nullptr);
   delete prefs;  // saves the settings once more
   StreamLibExit();
-  panel.reset();
+  frontEnd->DestroyPanel();
+  m_frontEnd = nullptr;
   return false;
 }
 
 bool CRemoteApp::OnCmdMsg(unsigned id) {
   switch (id) {
     case ID_FILE_PREFERENCES: OnPreferences(); return true;
+    case ID_FILE_REMOTE: OnRemoteControl(); return true;
     case ID_FILE_EXIT: OnExit(); return true;
     case ID_HELP_WEBSITE: OnWebsite(); return true;
     case ID_HELP_CHECKFORUPDATES: OnCheckForUpdates(); return true;
     case ID_APP_ABOUT: OnAbout(); return true;
-    case ID_FILE_REMOTE: OnRemoteControl(); return true;
     default: return false;
   }
 }
@@ -102,11 +80,11 @@ bool CRemoteApp::OnCmdMsg(unsigned id) {
 void CRemoteApp::OnPreferences() {
   if (g_pMidiXmit) g_pMidiXmit->ReleasePort();
   if (g_pPrefsDlg) g_pPrefsDlg->DoModal();
-  if (m_pMainWnd) m_pMainWnd->Client()->update();
+  if (m_frontEnd && m_pMainWnd) m_frontEnd->InvalidatePanel();
 }
 
 void CRemoteApp::OnExit() {
-  if (m_pMainWnd) m_pMainWnd->OnCommand(1, 0);
+  if (m_frontEnd && m_pMainWnd) m_frontEnd->ExitPanel();
 }
 
 void CRemoteApp::OnWebsite() {
@@ -119,29 +97,13 @@ void CRemoteApp::OnCheckForUpdates() {
 
 void CRemoteApp::OnTerminate() {
   m_terminating = true;
-  // Each reject ends one modal loop once control returns to it; a bound keeps a dialog
-  // that refuses to close from holding us here.
-  for (int i = 0; i < 16; ++i) {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal) break;
-    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-      dialog->reject();
-    } else {
-      modal->close();
-    }
-  }
-  if (m_pMainWnd) m_pMainWnd->reject();
+  if (m_frontEnd) m_frontEnd->EndModalLoops();
 }
 
 void CRemoteApp::OnRemoteControl() {
-#ifdef QUILLMARK_REMOTE_SERVER
-  if (!m_remote) return;
-  CRemoteDlg dialog(*m_remote, m_pMainWnd);
-  dialog.DoModal();
-#endif
+  if (m_frontEnd) m_frontEnd->RunRemoteControl();
 }
 
 void CRemoteApp::OnAbout() {
-  CAboutDlg dlgAbout;
-  dlgAbout.DoModal();
+  if (m_frontEnd) m_frontEnd->RunAbout();
 }

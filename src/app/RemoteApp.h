@@ -1,6 +1,7 @@
 // The application object: brings the program up in a fixed order, runs the front panel
 // as a modal dialog for the whole run, and takes everything down again in a fixed order
-// when the panel ends. It also handles the five commands of the panel's menu.
+// when the panel ends. It also handles the five commands of the panel's menu. The order
+// is the same for every front end; what needs the toolkit it asks of the front end.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +9,11 @@
 
 #include "ui/CommandRouting.h"
 
+class FrontEnd;
 class MidiServices;
 class UiPosterFactory;
 class CPanelDlg;
 class VersionCheck;
-class PanelRemote;
 
 class CRemoteApp final : public CCmdTarget {
  public:
@@ -20,7 +21,7 @@ class CRemoteApp final : public CCmdTarget {
   ~CRemoteApp() override;
 
   // The device services and poster factory the engine runs on (not owned). Without
-  // them InitInstance uses the platform's MIDI transports and the Qt event loop.
+  // them InitInstance uses the platform's MIDI transports and the front end's posters.
   void UseMidiServices(MidiServices* services, UiPosterFactory* posters);
 
   // Runs the whole program; returns false always (there is no loop of its own after it).
@@ -50,9 +51,8 @@ class CRemoteApp final : public CCmdTarget {
   MidiServices* m_services = nullptr;
   UiPosterFactory* m_posters = nullptr;
   std::uint16_t m_updatePort = 80;
+  FrontEnd* m_frontEnd = nullptr;          // lives inside InitInstance
   VersionCheck* m_versionCheck = nullptr;  // lives inside InitInstance
-  // The remote server while the panel runs (where the build has one), else null.
-  std::unique_ptr<PanelRemote> m_remote;
   bool m_terminating = false;
 };
 

@@ -4,7 +4,6 @@
 // with the slot number plus the start number plus one ("File%d": File1, File2...).
 #pragma once
 
-#include <QString>
 #include <string>
 #include <vector>
 
@@ -44,11 +43,12 @@ class CRecentFileList {
   int m_nStart;
   std::string m_strSectionName;
   std::string m_strEntryFormat;
-  Qt::CaseSensitivity m_pathCase;
+  bool m_ignoreCase;
   std::vector<std::string> m_arrNames;
 };
 
 // The full form of a path by the platform's rules: made absolute against the current
-// directory, with "." and ".." segments and doubled separators resolved, symbolic links
-// left alone. Empty stays empty.
+// directory, with "." and ".." segments, doubled and trailing separators resolved and the
+// platform's own separators, symbolic links left alone. Paths are UTF-8. Empty stays
+// empty.
 std::string FullPath(const std::string& path);

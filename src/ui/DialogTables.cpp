@@ -44,8 +44,10 @@ constexpr std::array<ControlTemplate, 28> kPanelControls = {{
     {1, ControlClass::PushButton, "&Quit", 147, 80, 20, 13, kKey | QM_BS_DEFPUSHBUTTON},
 }};
 
-constexpr DialogTemplate kPanelTemplate = {IDD_PANEL, "Quillmark", 0, 0, 172, 98,
-                                           "MS Sans Serif", 8, kPanelControls};
+constexpr DialogTemplate kPanelTemplate = {
+    IDD_PANEL, "Quillmark", 0, 0, 172, 98, "MS Sans Serif", 8, kPanelControls,
+    QM_WS_POPUP | QM_WS_VISIBLE | QM_WS_CAPTION | QM_WS_SYSMENU | QM_WS_MINIMIZEBOX | QM_DS_MODALFRAME | QM_DS_SETFONT,
+    QM_WS_EX_APPWINDOW, IDR_MENU129};
 
 #ifdef _WIN32
 constexpr std::size_t kMenuItems = 5;  // the Windows build has no remote server
@@ -91,8 +93,11 @@ constexpr std::array<ControlTemplate, 16> kPrefsControls = {{
     {QM_IDCANCEL, ControlClass::PushButton, "Cancel", 225, 22, 45, 14, kChild | QM_WS_TABSTOP},
 }};
 
-constexpr DialogTemplate kPrefsTemplate = {IDD_PREFERENCES, "Preferences", 10, 66, 275, 92,
-                                           "MS Sans Serif", 8, kPrefsControls};
+// Popup, caption bar, system menu, modal frame, set-font: 0x80C800C0.
+constexpr unsigned kModalDialogStyle = QM_WS_POPUP | QM_WS_CAPTION | QM_WS_SYSMENU | QM_DS_MODALFRAME | QM_DS_SETFONT;
+
+constexpr DialogTemplate kPrefsTemplate = {IDD_PREFERENCES, "Preferences", 10, 66, 275, 92, "MS Sans Serif", 8,
+                                           kPrefsControls, kModalDialogStyle, 0, 0};
 
 template <std::size_t A, std::size_t B>
 constexpr std::array<char, A + B - 1> Join(const char (&first)[A], const char (&second)[B]) {
@@ -106,18 +111,28 @@ constexpr auto kContactLine = Join(kContactEmail, "\nWritten by the Quillmark de
 
 constexpr unsigned kCentredStatic = QM_WS_CHILD | QM_WS_VISIBLE | QM_WS_GROUP | QM_SS_CENTER;  // 0x50020001
 
+// The credit for the toolkits the program is built on.
+#if defined(_WIN32)
+constexpr char kCreditMidi[] = "MIDI: the Windows multimedia system";
+constexpr char kCreditUi[] = "User interface: the Win32 dialog manager";
+#else
+constexpr char kCreditMidi[] = "MIDI: JACK and ALSA sequencer libraries";
+constexpr char kCreditUi[] = "User interface: the Qt 6 toolkit";
+#endif
+
 constexpr std::array<ControlTemplate, 5> kAboutControls = {{
     {IDC_CONTACT_LINK, ControlClass::Static, kContactLine.data(), 8, 20, 165, 16, kCentredStatic},
-    {-1, ControlClass::Static, "MIDI: JACK and ALSA sequencer libraries", 9, 40, 164, 9, kCentredStatic},
-    {-1, ControlClass::Static, "User interface: the Qt 6 toolkit", 14, 49, 152, 8, kCentredStatic},
+    {-1, ControlClass::Static, kCreditMidi, 9, 40, 164, 9, kCentredStatic},
+    {-1, ControlClass::Static, kCreditUi, 14, 49, 152, 8, kCentredStatic},
     {QM_IDOK, ControlClass::PushButton, "OK", 65, 62, 50, 14,
      QM_WS_CHILD | QM_WS_VISIBLE | QM_WS_TABSTOP | QM_BS_DEFPUSHBUTTON},
     {IDC_VERSION_TEXT, ControlClass::Edit, "", 23, 5, 136, 12,
      QM_WS_CHILD | QM_WS_VISIBLE | QM_WS_TABSTOP | QM_ES_READONLY | QM_ES_CENTER},
 }};
 
-constexpr DialogTemplate kAboutTemplate = {IDD_ABOUTBOX, "About Quillmark", 19, 37, 182, 79,
-                                           "MS Sans Serif", 8, kAboutControls};
+constexpr DialogTemplate kAboutTemplate = {IDD_ABOUTBOX, "About Quillmark", 19, 37, 182, 79, "MS Sans Serif", 8,
+                                           kAboutControls, kModalDialogStyle, 0, 0};
+static_assert(kModalDialogStyle == 0x80C800C0);
 
 constexpr unsigned kTab = QM_WS_CHILD | QM_WS_VISIBLE | QM_WS_TABSTOP;
 constexpr unsigned kField = kTab | QM_WS_BORDER | QM_ES_AUTOHSCROLL;
@@ -139,8 +154,8 @@ constexpr std::array<ControlTemplate, 13> kRemoteControls = {{
     {QM_IDCANCEL, ControlClass::PushButton, "Cancel", 173, 164, 50, 14, kTab},
 }};
 
-constexpr DialogTemplate kRemoteTemplate = {IDD_REMOTE, "Remote control", 0, 0, 230, 185,
-                                            "MS Sans Serif", 8, kRemoteControls};
+constexpr DialogTemplate kRemoteTemplate = {IDD_REMOTE, "Remote control", 0, 0, 230, 185, "MS Sans Serif", 8,
+                                            kRemoteControls, kModalDialogStyle, 0, 0};
 
 }  // namespace
 

@@ -12,6 +12,8 @@ inline constexpr int IDD_ABOUTBOX = 100;
 inline constexpr int IDD_PANEL = 102;
 inline constexpr int IDD_PREFERENCES = 103;
 inline constexpr int IDD_REMOTE = 104;
+// The panel's menu bar.
+inline constexpr int IDR_MENU129 = 129;
 
 // The panel's hidden up-down control (the key buttons' IDs are the key table's).
 inline constexpr int IDC_SPIN1 = 75;

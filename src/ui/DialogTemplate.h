@@ -8,7 +8,14 @@
 
 // Window and control styles, with the values of the original templates.
 namespace dlgstyle {
+inline constexpr unsigned QM_WS_POPUP = 0x80000000;
 inline constexpr unsigned QM_WS_CHILD = 0x40000000;
+inline constexpr unsigned QM_WS_MINIMIZEBOX = 0x00020000;
+inline constexpr unsigned QM_WS_CAPTION = 0x00C00000;
+inline constexpr unsigned QM_WS_SYSMENU = 0x00080000;
+inline constexpr unsigned QM_WS_EX_APPWINDOW = 0x00040000;
+inline constexpr unsigned QM_DS_SETFONT = 0x40;
+inline constexpr unsigned QM_DS_MODALFRAME = 0x80;
 inline constexpr unsigned QM_WS_GROUP = 0x00020000;
 inline constexpr unsigned QM_WS_TABSTOP = 0x00010000;
 inline constexpr unsigned QM_WS_DISABLED = 0x08000000;
@@ -49,4 +56,7 @@ struct DialogTemplate {
   const char* fontFamily;
   int fontPoints;
   std::span<const ControlTemplate> controls;
+  unsigned style;    // the dialog window's styles
+  unsigned exStyle;  // and extended styles
+  int menuId;        // the menu bar's resource, 0 for none
 };

@@ -1,6 +1,9 @@
 // Every toolkit-free header of ours, then the Windows headers: none of our names may be
 // taken over by their macros, and nothing of ours may break them.
+#include "app/FrontEnd.h"
+#include "app/RemoteApp.h"
 #include "app/TerminationRequests.h"
+#include "app/UpdateCheckInputs.h"
 #include "cli/SendCommand.h"
 #include "desktop/MainWindow.h"
 #include "desktop/ManualUiQueue.h"
@@ -19,15 +22,21 @@
 #include "remote/RemoteKeyMsg.h"
 #include "settings/PrefsDlg.h"
 #include "settings/ProfileStore.h"
+#include "settings/RecentFileList.h"
 #include "settings/VersionRecord.h"
 #include "update/CheckState.h"
 #include "update/NetConnection.h"
 #include "update/UpdateSeams.h"
 #include "update/VersionCheck.h"
 #include "update/VersionLine.h"
+#include "ui/CommandRouting.h"
+#include "ui/DialogTables.h"
+#include "ui/DialogTemplate.h"
+#include "ui/PrefsRules.h"
 
 #include <windows.h>
 #include <mmsystem.h>
+#include <commctrl.h>
 
 // Would not compile if one of our headers had taken these names for something else.
 static_assert(MMSYSERR_BADDEVICEID == 2 && MOM_DONE == 0x3C9 && MIDI_MAPPER == static_cast<UINT>(-1));

@@ -170,7 +170,7 @@ int RunHeadless(int argc, char** argv) {
       status = 1;
     } else {
       PrintWhereToConnect(server, settings);
-      const std::unique_ptr<QObject> terminate = ServeTerminationRequests([] { QCoreApplication::quit(); });
+      const std::unique_ptr<TerminationService> terminate = ServeTerminationRequests([] { QCoreApplication::quit(); });
       QCoreApplication::exec();
     }
     // Keys still waiting are answered before the servers' threads are joined.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <utility>
 
 namespace {
 
@@ -17,6 +18,24 @@ void OnTerminateSignal(int) {
   [[maybe_unused]] const ssize_t written = write(g_terminatePipe[1], &byte, 1);
 }
 
+// Watches the pipe from Qt's event loop.
+class SignalService final : public TerminationService {
+ public:
+  explicit SignalService(std::function<void()> onTerminate)
+      : m_notifier(g_terminatePipe[0], QSocketNotifier::Read) {
+    m_notifier.setEnabled(g_terminatePipe[0] >= 0);
+    QObject::connect(&m_notifier, &QSocketNotifier::activated, [onTerminate = std::move(onTerminate)] {
+      char drained[16];
+      while (read(g_terminatePipe[0], drained, sizeof drained) > 0) {
+      }
+      onTerminate();
+    });
+  }
+
+ private:
+  QSocketNotifier m_notifier;
+};
+
 }  // namespace
 
 void CatchTerminationRequests() {
@@ -28,14 +47,6 @@ void CatchTerminationRequests() {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-std::unique_ptr<QObject> ServeTerminationRequests(std::function<void()> onTerminate) {
-  auto notifier = std::make_unique<QSocketNotifier>(g_terminatePipe[0], QSocketNotifier::Read);
-  notifier->setEnabled(g_terminatePipe[0] >= 0);
-  QObject::connect(notifier.get(), &QSocketNotifier::activated, [onTerminate] {
-    char drained[16];
-    while (read(g_terminatePipe[0], drained, sizeof drained) > 0) {
-    }
-    onTerminate();
-  });
-  return notifier;
+std::unique_ptr<TerminationService> ServeTerminationRequests(std::function<void()> onTerminate) {
+  return std::make_unique<SignalService>(std::move(onTerminate));
 }

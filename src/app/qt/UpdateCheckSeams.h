@@ -1,5 +1,5 @@
-// The version check's seams over Qt and the settings: posting to the Qt event loop, the
-// override wait cursor, and the inputs from the settings holder and the profile.
+// The version check's seams over Qt: posting to the Qt event loop and the override wait
+// cursor.
 #pragma once
 
 #include <QObject>
@@ -29,13 +29,4 @@ class QtWaitCursor final : public WaitCursor {
  public:
   void BeginWaitCursor() override;
   void EndWaitCursor() override;
-};
-
-class AppVersionCheckInputs final : public VersionCheckInputs {
- public:
-  std::string Hostname() override;
-  std::string VersionFile() override;
-  std::string OwnProductVersion() override;
-  std::string ReadDownloadUrl() override;
-  OwnerWindow MainWindow() override;
 };

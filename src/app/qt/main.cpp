@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName(QStringLiteral("example.vellicor.Quillmark"));
   QtUserSeams seams;
   InstallUserSeams(&seams);
-  const std::unique_ptr<QObject> terminate = ServeTerminationRequests([] { theApp.OnTerminate(); });
+  const std::unique_ptr<TerminationService> terminate = ServeTerminationRequests([] { theApp.OnTerminate(); });
   theApp.InitInstance();
   InstallUserSeams(nullptr);
   return 0;

@@ -2,17 +2,12 @@
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <array>
-#include <cstddef>
 
-#include "settings/BuildConfig.h"
 #include "desktop/MainWindow.h"
 #include "settings/PrefsDlg.h"
 #include "ui/DialogTables.h"
 #include "ui/qt/DialogBuilder.h"
 #include "ui/qt/StaticLink.h"
-
-using namespace dlgstyle;
 
 CAboutDlg::CAboutDlg(QWidget* pParent)
     : QDialog(pParent ? pParent : static_cast<QWidget*>(GetMainWindow())),
@@ -32,8 +27,8 @@ int CAboutDlg::DoModal() {
 
 bool CAboutDlg::OnInitDialog() {
   if (g_pPrefsDlg) g_aboutLink.m_url = g_pPrefsDlg->m_strMailtoUrl;
-  g_aboutLink.SubclassDlgItem(1005, this);
-  if (auto* version = qobject_cast<QLineEdit*>(Control(1006)); version && g_pPrefsDlg) {
+  g_aboutLink.SubclassDlgItem(IDC_CONTACT_LINK, this);
+  if (auto* version = qobject_cast<QLineEdit*>(Control(IDC_VERSION_TEXT)); version && g_pPrefsDlg) {
     version->setText(QString::fromStdString(g_pPrefsDlg->m_strVersionText));
   }
   CenterDialog(this);

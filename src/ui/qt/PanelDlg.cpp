@@ -21,8 +21,6 @@
 #include "ui/qt/DialogBuilder.h"
 #include "ui/qt/PanelIcon.h"
 
-using namespace dlgstyle;
-
 namespace {
 
 // The client area: paints the panel's background.

@@ -3,119 +3,23 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
-#include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QStandardItemModel>
-#include <algorithm>
-#include <array>
 #include <utility>
 #include <vector>
 
-#include "settings/BuildConfig.h"
 #include "desktop/MainWindow.h"
-#include "settings/DataFiles.h"
 #include "settings/PrefsDlg.h"
-#include "settings/ProfileStore.h"
 #include "settings/RecentFileList.h"
-#include "midi/MidiServices.h"
-#include "midi/OutputStream.h"
 #include "ui/DialogTables.h"
+#include "ui/PrefsRules.h"
 #include "ui/qt/DialogBuilder.h"
 #include "ui/qt/UpDownCtrl.h"
 
-using namespace dlgstyle;
-
 namespace {
-
-// The upper and lower limits of the up-down ranges, packed the platform's way.
-constexpr unsigned kChannelRange = 0x00010010;   // 1 to 16
-constexpr unsigned kDeviceIdRange = 0x00000063;  // 0 to 99
-
-// A bound for the device lists, should a transport keep answering.
-constexpr unsigned kMaxListedDevices = 4096;
-
-// The output list: the devices as they are now, a stored choice that is not connected,
-// and the virtual port. Each item carries the choice it stands for.
-constexpr char kVirtualPortItem[] = "Quillmark virtual port";
-constexpr char kNoOutputsItem[] = "No MIDI outputs found";
-constexpr char kNotConnectedSuffix[] = " (not connected)";
-enum OutputItemKind { kOutputDevice, kOutputNotConnected, kOutputVirtualPort, kOutputNone };
-constexpr int kOutputKindRole = Qt::UserRole;
-constexpr int kOutputNumberRole = Qt::UserRole + 1;
-constexpr int kOutputNameRole = Qt::UserRole + 2;
-
-// "MIDI Output Device" and "MIDI Output Device Name" as one choice.
-struct OutputChoice {
-  std::int32_t device;
-  std::string name;
-};
-
-void AddOutputItem(QComboBox* box, const std::string& text, OutputItemKind kind, const OutputChoice& choice) {
-  box->addItem(QString::fromLocal8Bit(text));
-  const int index = box->count() - 1;
-  box->setItemData(index, kind, kOutputKindRole);
-  box->setItemData(index, choice.device, kOutputNumberRole);
-  // Kept as bytes: the name goes back to the profile exactly as the transport gave it.
-  box->setItemData(index, QByteArray::fromStdString(choice.name), kOutputNameRole);
-}
-
-// Lists the outputs afresh. Each choice in keep whose name is not among them stays listed
-// as "<name> (not connected)", so that OK does not quietly trade it for another.
-void FillOutputList(QComboBox* box, const std::vector<OutputChoice>& keep) {
-  std::vector<std::string> labels;
-  if (MidiServices* services = StreamLibServices()) labels = OutDeviceLabels(*services);
-  if (labels.size() > kMaxListedDevices) labels.resize(kMaxListedDevices);
-  box->clear();
-  if (labels.empty()) {
-    AddOutputItem(box, kNoOutputsItem, kOutputNone, {0, {}});
-    if (auto* model = qobject_cast<QStandardItemModel*>(box->model())) model->item(0)->setEnabled(false);
-  }
-  for (std::size_t i = 0; i < labels.size(); ++i) {
-    AddOutputItem(box, labels[i], kOutputDevice, {static_cast<std::int32_t>(i), labels[i]});
-  }
-  std::vector<std::string> missing;
-  for (const OutputChoice& choice : keep) {
-    if (choice.name.empty() || std::find(labels.begin(), labels.end(), choice.name) != labels.end() ||
-        std::find(missing.begin(), missing.end(), choice.name) != missing.end()) {
-      continue;
-    }
-    missing.push_back(choice.name);
-    AddOutputItem(box, choice.name + kNotConnectedSuffix, kOutputNotConnected, choice);
-  }
-  AddOutputItem(box, kVirtualPortItem, kOutputVirtualPort, {-1, {}});
-}
-
-// The item that shows a choice: the one with its name when it has a name; else the
-// virtual port for -1, the device with its number, or the line that says there is none.
-// -1 when no item shows it (a number past the list).
-int OutputItemFor(const QComboBox* box, const OutputChoice& choice) {
-  for (int i = 0; i < box->count(); ++i) {
-    const int kind = box->itemData(i, kOutputKindRole).toInt();
-    const std::int32_t device = box->itemData(i, kOutputNumberRole).toInt();
-    if (!choice.name.empty()) {
-      if (kind != kOutputNone && box->itemData(i, kOutputNameRole).toByteArray().toStdString() == choice.name) {
-        return i;
-      }
-    } else if (choice.device == -1 ? kind == kOutputVirtualPort
-                                   : kind == kOutputNone || (kind == kOutputDevice && device == choice.device)) {
-      return i;
-    }
-  }
-  return -1;
-}
-
-// The choice of the selected item; false when it stands for none, and what is stored stays.
-bool SelectedOutput(const QComboBox* box, OutputChoice& choice) {
-  const int index = box->currentIndex();
-  if (index < 0 || box->itemData(index, kOutputKindRole).toInt() == kOutputNone) return false;
-  choice = {box->itemData(index, kOutputNumberRole).toInt(),
-            box->itemData(index, kOutputNameRole).toByteArray().toStdString()};
-  return true;
-}
 
 // Whether a key press on a closed drop-down list opens it.
 bool OpensDropDown(const QKeyEvent& key) {
@@ -148,57 +52,22 @@ std::optional<QString> PlatformFileOpenDialog(const FileOpenRequest& request) {
 QString ToQt(const std::string& path) { return QString::fromLocal8Bit(path); }
 std::string FromQt(const QString& path) { return path.toLocal8Bit().toStdString(); }
 
-// Whether a background path names a regular file: a folder, a FIFO or a device is no
-// background, and the panel would not open it. Wildcards never name a file on the desktop
-// this program was first drawn for, so they count as not found here as well.
-bool IsUsableFile(const std::string& path) {
-  if (path.empty() || path.find_first_of("?*") != std::string::npos) return false;
-  return QFileInfo(ToQt(FindDataFile(path))).isFile();
-}
-
-// An unsigned decimal number of at most 255 with blanks and tabs around it.
-bool ReadByte(const QString& text, std::uint8_t& value) {
-  qsizetype begin = 0;
-  qsizetype end = text.size();
-  const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-  while (begin < end && blank(text.at(begin))) ++begin;
-  while (end > begin && blank(text.at(end - 1))) --end;
-  if (begin == end) return false;
-  unsigned number = 0;
-  for (qsizetype i = begin; i < end; ++i) {
-    const QChar c = text.at(i);
-    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
-    number = number * 10 + static_cast<unsigned>(c.unicode() - u'0');
-    if (number > 255) return false;
-  }
-  value = static_cast<std::uint8_t>(number);
-  return true;
-}
-
-// A field read as a signed decimal integer, leading blanks allowed; text that is not a
-// number, or does not fit 32 bits, reads as 0.
-long long DialogItemInt(const QString& text) {
-  bool ok = false;
-  const int value = text.trimmed().toInt(&ok, 10);
-  return ok ? value : 0;
-}
-
-}  // namespace
-
 // The window of one showing: template 103 built on a dialog, with the control objects
 // the settings holder attaches to.
-class PrefsWindow final : public QDialog {
+class QtPrefsWindow final : public QDialog, public PrefsWindow {
  public:
-  PrefsWindow(CPrefsDlg& prefs, QWidget* owner)
-      : QDialog(owner), m_prefs(prefs), m_controls(BuildDialog(this, PrefsTemplate())) {
+  QtPrefsWindow(CPrefsDlg& prefs, QWidget* owner)
+      : QDialog(owner),
+        m_prefs(prefs),
+        m_controls(BuildDialog(this, PrefsTemplate())),
+        m_cbMidiOut(Find<QComboBox>(IDC_MIDI_OUT)),
+        m_cbMidiIn(Find<QComboBox>(IDC_MIDI_IN)),
+        m_cbBackground(Find<QComboBox>(IDC_BACKGROUND)),
+        m_spinChannel(Find<CUpDownCtrl>(IDC_SPIN_CHANNEL)),
+        m_spinDeviceId(Find<CUpDownCtrl>(IDC_SPIN_DEVICE_ID)) {
     setObjectName(QStringLiteral("preferences"));
-    m_cbMidiOut.emplace(Find<QComboBox>(IDC_MIDI_OUT));
     // Outputs come and go while the window is up: the list is taken afresh as it drops down.
-    m_cbMidiOut->Widget()->installEventFilter(this);
-    m_cbMidiIn.emplace(Find<QComboBox>(IDC_MIDI_IN));
-    m_cbBackground.emplace(Find<QComboBox>(IDC_BACKGROUND));
-    m_spinChannel.emplace(Find<CUpDownCtrl>(IDC_SPIN_CHANNEL));
-    m_spinDeviceId.emplace(Find<CUpDownCtrl>(IDC_SPIN_DEVICE_ID));
+    m_cbMidiOut.Widget()->installEventFilter(this);
 
     // The framework withholds control notifications while the window's own exchange runs.
     connect(Edit(IDC_MIDI_CHANNEL), &QLineEdit::textChanged, this, [this, &prefs] {
@@ -217,58 +86,92 @@ class PrefsWindow final : public QDialog {
     return findChild<T*>(QStringLiteral("control%1").arg(id), Qt::FindDirectChildrenOnly);
   }
   QLineEdit* Edit(int id) const { return Find<QLineEdit>(id); }
-  QWidget* Owner() { return this; }
   const std::vector<QWidget*>& Controls() const { return m_controls; }
 
+  CComboBox& MidiOut() override { return m_cbMidiOut; }
+  CComboBox& MidiIn() override { return m_cbMidiIn; }
+  CComboBox& Background() override { return m_cbBackground; }
+  CSpinButtonCtrl& ChannelSpin() override { return m_spinChannel; }
+  CSpinButtonCtrl& DeviceIdSpin() override { return m_spinDeviceId; }
+
+  std::string GetItemText(int id) const override { return FromQt(Edit(id)->text()); }
+  void SetItemText(int id, const std::string& text) override { Edit(id)->setText(ToQt(text)); }
+  bool IsChecked(int id) const override { return Find<QCheckBox>(id)->isChecked(); }
+  void SetChecked(int id, bool checked) override { Find<QCheckBox>(id)->setChecked(checked); }
+  void FocusItem(int id, bool selectText) override {
+    QWidget* control = Find<QWidget>(id);
+    control->setFocus(Qt::OtherFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(control); edit && selectText) edit->selectAll();
+  }
+  OwnerWindow Owner() override { return static_cast<QWidget*>(this); }
+  void CenterWindow() override { CenterDialog(this); }
+  void EndDialog(int result) override {
+    if (result == QM_IDOK) {
+      accept();
+    } else {
+      reject();
+    }
+  }
+  std::optional<std::string> BrowseForBitmap(const std::string& initialFile,
+                                             const std::string& initialDirectory) override {
+    const FileOpenRequest request{this,
+                                  QString::fromLatin1(kSelectBitmapTitle),
+                                  QString::fromLatin1(kBitmapFilterName),
+                                  QString::fromLatin1(kBitmapExtension),
+                                  ToQt(initialFile),
+                                  ToQt(initialDirectory)};
+    const std::optional<QString> chosen = RunFileOpenDialog(request);
+    if (!chosen) return std::nullopt;
+    return FromQt(*chosen);
+  }
+
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (m_cbMidiOut && watched == m_cbMidiOut->Widget() && m_cbMidiOut->Widget()->isEnabled()) {
+    if (watched == m_cbMidiOut.Widget() && m_cbMidiOut.Widget()->isEnabled()) {
       const QEvent::Type type = event->type();
       if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick ||
           (type == QEvent::KeyPress && OpensDropDown(*static_cast<QKeyEvent*>(event)))) {
-        RefreshOutputs();
+        RefreshOutputs({m_prefs.m_nMidiOutDevice, m_prefs.m_strMidiOutDeviceName});
       }
     }
     return QDialog::eventFilter(watched, event);
   }
 
-  // Lists the outputs again, keeping the selected choice and the stored one.
-  void RefreshOutputs() {
-    QComboBox* box = m_cbMidiOut->Widget();
-    const OutputChoice stored{m_prefs.m_nMidiOutDevice, m_prefs.m_strMidiOutDeviceName};
-    OutputChoice shown = stored;
-    const bool selected = SelectedOutput(box, shown);
-    FillOutputList(box, {stored, shown});
-    box->setCurrentIndex(selected ? OutputItemFor(box, shown) : OutputItemFor(box, stored));
-  }
-
-  bool m_bInExchange = false;
-  std::optional<CComboBox> m_cbMidiOut;
-  std::optional<CComboBox> m_cbMidiIn;
-  std::optional<CComboBox> m_cbBackground;
-  std::optional<CSpinButtonCtrl> m_spinChannel;
-  std::optional<CSpinButtonCtrl> m_spinDeviceId;
-
  private:
   CPrefsDlg& m_prefs;
   std::vector<QWidget*> m_controls;
+  QtComboBox m_cbMidiOut;
+  QtComboBox m_cbMidiIn;
+  QtComboBox m_cbBackground;
+  QtSpinButtonCtrl m_spinChannel;
+  QtSpinButtonCtrl m_spinDeviceId;
 };
 
-int CComboBox::AddString(const std::string& text) {
+}  // namespace
+
+int QtComboBox::AddString(const std::string& text) {
   m_box->addItem(QString::fromLocal8Bit(text));
   return m_box->count() - 1;
 }
 
-int CComboBox::GetCount() const { return m_box->count(); }
+void QtComboBox::DisableItem(int index) {
+  if (auto* model = qobject_cast<QStandardItemModel*>(m_box->model())) {
+    if (QStandardItem* item = model->item(index)) item->setEnabled(false);
+  }
+}
 
-int CComboBox::GetCurSel() const { return m_box->currentIndex(); }
+void QtComboBox::ResetContent() { m_box->clear(); }
 
-void CComboBox::SetCurSel(int index) { m_box->setCurrentIndex(index >= 0 && index < m_box->count() ? index : -1); }
+int QtComboBox::GetCount() const { return m_box->count(); }
 
-std::string CComboBox::GetWindowText() const { return FromQt(m_box->currentText()); }
+int QtComboBox::GetCurSel() const { return m_box->currentIndex(); }
 
-void CComboBox::SetWindowText(const std::string& text) { m_box->setEditText(ToQt(text)); }
+void QtComboBox::SetCurSel(int index) { m_box->setCurrentIndex(index >= 0 && index < m_box->count() ? index : -1); }
 
-void CSpinButtonCtrl::SetRangePacked(unsigned packed) { m_control->SetRangePacked(packed); }
+std::string QtComboBox::GetWindowText() const { return FromQt(m_box->currentText()); }
+
+void QtComboBox::SetWindowText(const std::string& text) { m_box->setEditText(ToQt(text)); }
+
+void QtSpinButtonCtrl::SetRangePacked(unsigned packed) { m_control->SetRangePacked(packed); }
 
 FileOpenDialogFunction InstallFileOpenDialog(FileOpenDialogFunction function) {
   return std::exchange(InstalledFileOpenDialog(), std::move(function));
@@ -281,7 +184,7 @@ std::optional<QString> RunFileOpenDialog(const FileOpenRequest& request) {
 
 int CPrefsDlg::DoModal() {
   auto* owner = static_cast<QWidget*>(m_pParentWnd ? m_pParentWnd : GetMainWindow());
-  PrefsWindow window(*this, owner);
+  QtPrefsWindow window(*this, owner);
   m_pWindow = &window;
   if (OnInitDialog()) FocusFirstTabStop(window.Controls());
   const int result = window.exec() == QDialog::Accepted ? QM_IDOK : QM_IDCANCEL;
@@ -290,183 +193,4 @@ int CPrefsDlg::DoModal() {
   m_spinChannel = m_spinDeviceId = nullptr;
   m_pWindow = nullptr;
   return result;
-}
-
-bool CPrefsDlg::OnInitDialog() {
-  UpdateData(false);
-
-  m_pRecentBackgrounds = std::make_unique<CRecentFileList>(0, kRecentBackgroundsSection, "File%d", 10);
-  m_pRecentBackgrounds->ReadList();
-  // Every slot is checked once; a removed slot's successor moves into its place.
-  for (int checked = 0, i = 0; checked < m_pRecentBackgrounds->GetSize(); ++checked) {
-    const std::string& path = (*m_pRecentBackgrounds)[i];
-    if (!IsUsableFile(path)) {
-      m_pRecentBackgrounds->Remove(i);
-    } else {
-      m_cbBackground->AddString(path);
-      ++i;
-    }
-  }
-
-  if (MidiServices* services = StreamLibServices()) {
-    std::string name;
-    for (unsigned device = 0; device < kMaxListedDevices && services->InDeviceName(device, name); ++device) {
-      m_cbMidiIn->AddString(name);
-    }
-  }
-  FillOutputList(m_cbMidiOut->Widget(), {{m_nMidiOutDevice, m_strMidiOutDeviceName}});
-
-  m_spinChannel->SetRangePacked(kChannelRange);
-  m_spinDeviceId->SetRangePacked(kDeviceIdRange);
-
-  UpdateData(false);
-  CenterDialog(m_pWindow);
-  return true;
-}
-
-bool CPrefsDlg::UpdateData(bool bSaveAndValidate) {
-  if (!m_pWindow) return false;
-  const bool withheld = std::exchange(m_pWindow->m_bInExchange, true);
-  const bool ok = DoDataExchange(bSaveAndValidate);
-  m_pWindow->m_bInExchange = withheld;
-  return ok;
-}
-
-namespace {
-
-// A refused field: the framework's box, then the focus on the field with its text selected.
-bool FailField(PrefsWindow& window, QLineEdit* field, const QString& text) {
-  CurrentUserSeams().ShowMessageBox(window.Owner(), FromQt(text), kAppTitle, QM_MB_ICONEXCLAMATION | QM_MB_OK);
-  field->setFocus(Qt::OtherFocusReason);
-  field->selectAll();
-  return false;
-}
-
-bool ExchangeByte(PrefsWindow& window, int id, std::uint8_t& value, bool bSave, int nMin, int nMax) {
-  QLineEdit* field = window.Edit(id);
-  if (!bSave) {
-    field->setText(QString::number(value));
-    return true;
-  }
-  std::uint8_t read = 0;
-  if (!ReadByte(field->text(), read)) {
-    return FailField(window, field, QStringLiteral("Please enter an integer between 0 and 255."));
-  }
-  value = read;
-  if (read < nMin || read > nMax) {
-    return FailField(window, field, QStringLiteral("Please enter an integer between %1 and %2.").arg(nMin).arg(nMax));
-  }
-  return true;
-}
-
-void ExchangeSelection(CComboBox& list, std::int32_t& index, bool bSave) {
-  if (bSave) {
-    index = list.GetCurSel();
-  } else {
-    list.SetCurSel(index);
-  }
-}
-
-// The output's number and name together. A save with no choice selected (a stored number
-// past the list, or no outputs at all) keeps both as they are.
-void ExchangeOutput(QComboBox* box, std::int32_t& device, std::string& name, bool bSave) {
-  if (!bSave) {
-    box->setCurrentIndex(OutputItemFor(box, {device, name}));
-    return;
-  }
-  OutputChoice choice;
-  if (!SelectedOutput(box, choice)) return;
-  device = choice.device;
-  name = choice.name;
-}
-
-}  // namespace
-
-bool CPrefsDlg::DoDataExchange(bool bSaveAndValidate) {
-  if (!m_pWindow) return false;
-  PrefsWindow& window = *m_pWindow;
-
-  m_cbBackground = &*window.m_cbBackground;
-  if (bSaveAndValidate) {
-    m_strBackground = m_cbBackground->GetWindowText();
-  } else {
-    m_cbBackground->SetWindowText(m_strBackground);
-  }
-  ExchangeSelection(*window.m_cbMidiIn, m_nMidiInDevice, bSaveAndValidate);
-  ExchangeOutput(window.m_cbMidiOut->Widget(), m_nMidiOutDevice, m_strMidiOutDeviceName, bSaveAndValidate);
-  if (!ExchangeByte(window, IDC_MIDI_CHANNEL, m_nMidiChannel, bSaveAndValidate, 1, 16)) return false;
-  if (!ExchangeByte(window, IDC_DEVICE_ID, m_nTargetDeviceId, bSaveAndValidate, 0, 99)) return false;
-
-  m_cbMidiOut = &*window.m_cbMidiOut;
-  m_cbMidiIn = &*window.m_cbMidiIn;
-  m_spinChannel = &*window.m_spinChannel;
-  m_spinDeviceId = &*window.m_spinDeviceId;
-
-  auto* release = window.Find<QCheckBox>(IDC_RELEASE);
-  if (bSaveAndValidate) {
-    m_bReleaseOnDeactivate = release->isChecked() ? 1 : 0;
-  } else {
-    if (m_bReleaseOnDeactivate < 0 || m_bReleaseOnDeactivate > 2) m_bReleaseOnDeactivate = 0;
-    // A two-state box: the third state, 2, shows as checked and counts as set.
-    release->setChecked(m_bReleaseOnDeactivate != 0);
-  }
-
-  if (bSaveAndValidate && !m_strBackground.empty() && !IsUsableFile(m_strBackground)) {
-    CurrentUserSeams().ShowMessageBox(window.Owner(), "Selected background image file is not valid.", kAppTitle, QM_MB_OK);
-    release->setFocus(Qt::OtherFocusReason);
-    return false;
-  }
-  return true;
-}
-
-void CPrefsDlg::OnOK() {
-  if (!UpdateData(true)) return;
-  if (m_pRecentBackgrounds) {
-    // The list keeps full paths: the file where it was found, not the current folder's.
-    m_pRecentBackgrounds->Add(FindDataFile(m_strBackground));
-    m_pRecentBackgrounds->WriteList();
-  }
-  SaveSettings();
-  m_pRecentBackgrounds.reset();
-  if (m_pWindow) m_pWindow->accept();
-}
-
-void CPrefsDlg::OnCancel() {
-  m_pRecentBackgrounds.reset();
-  if (m_pWindow) m_pWindow->reject();
-}
-
-void CPrefsDlg::OnDeviceIdUpdate() {
-  if (!m_pWindow) return;
-  QLineEdit* field = m_pWindow->Edit(IDC_DEVICE_ID);
-  const long long value = DialogItemInt(field->text());
-  if (value < 0) {
-    field->setText(QStringLiteral("0"));
-  } else if (value > 99) {
-    field->setText(QStringLiteral("99"));
-  }
-}
-
-void CPrefsDlg::OnChannelUpdate() {
-  if (!m_pWindow) return;
-  QLineEdit* field = m_pWindow->Edit(IDC_MIDI_CHANNEL);
-  const long long value = DialogItemInt(field->text());
-  if (value < 1) {
-    field->setText(QStringLiteral("1"));
-  } else if (value > 16) {
-    field->setText(QStringLiteral("16"));
-  }
-}
-
-void CPrefsDlg::OnBrowseBackground() {
-  if (!m_pWindow) return;
-  const QString path = ToQt(m_strBackground);
-  // The directory part keeps its separator; a bare file name leaves the platform's default.
-  const QString directory = path.left(QDir::fromNativeSeparators(path).lastIndexOf(QLatin1Char('/')) + 1);
-  const FileOpenRequest request{m_pWindow->Owner(), QStringLiteral("Select Bitmap"),
-                                QStringLiteral("Bitmap Files (*.bmp)"), QStringLiteral("bmp"), path, directory};
-  if (const std::optional<QString> chosen = RunFileOpenDialog(request)) {
-    m_strBackground = FullPath(FromQt(*chosen));
-  }
-  if (m_cbBackground) m_cbBackground->SetWindowText(m_strBackground);
 }

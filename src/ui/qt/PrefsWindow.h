@@ -1,6 +1,6 @@
-// The Preferences window's side of the settings holder: the controls it addresses by the
-// names it knows them by, the template, and the file-open dialog behind the browse button,
-// which tests replace with a script.
+// The Preferences window on Qt: the combo boxes and up-down controls the settings holder
+// attaches to, and the file-open dialog behind the browse button, which tests replace with
+// a script.
 #pragma once
 
 #include <QString>
@@ -9,44 +9,35 @@
 #include <string>
 
 #include "ui/DialogTables.h"
+#include "ui/PrefsWindow.h"
 
 class QComboBox;
 class QWidget;
 class CUpDownCtrl;
 
-// A list box with an optional edit field, addressed by item position.
-class CComboBox {
+class QtComboBox final : public CComboBox {
  public:
-  explicit CComboBox(QComboBox* box) : m_box(box) {}
-  CComboBox(const CComboBox&) = delete;
-  CComboBox& operator=(const CComboBox&) = delete;
+  explicit QtComboBox(QComboBox* box) : m_box(box) {}
 
-  // Appends an item (the list is unsorted); returns its position.
-  int AddString(const std::string& text);
-  int GetCount() const;
-  // The selected position, -1 for none.
-  int GetCurSel() const;
-  // Selects a position; anything that is not a list position clears the selection.
-  void SetCurSel(int index);
-  // The edit field's text.
-  std::string GetWindowText() const;
-  void SetWindowText(const std::string& text);
+  int AddString(const std::string& text) override;
+  void DisableItem(int index) override;
+  void ResetContent() override;
+  int GetCount() const override;
+  int GetCurSel() const override;
+  void SetCurSel(int index) override;
+  std::string GetWindowText() const override;
+  void SetWindowText(const std::string& text) override;
   QComboBox* Widget() const { return m_box; }
 
  private:
   QComboBox* m_box;
 };
 
-// An up-down control.
-class CSpinButtonCtrl {
+class QtSpinButtonCtrl final : public CSpinButtonCtrl {
  public:
-  explicit CSpinButtonCtrl(CUpDownCtrl* control) : m_control(control) {}
-  CSpinButtonCtrl(const CSpinButtonCtrl&) = delete;
-  CSpinButtonCtrl& operator=(const CSpinButtonCtrl&) = delete;
+  explicit QtSpinButtonCtrl(CUpDownCtrl* control) : m_control(control) {}
 
-  // The range in the platform's packed form: upper limit in the low 16 bits, lower limit
-  // in the high 16 bits.
-  void SetRangePacked(unsigned packed);
+  void SetRangePacked(unsigned packed) override;
   CUpDownCtrl* Widget() const { return m_control; }
 
  private:
