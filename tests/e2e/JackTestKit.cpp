@@ -364,10 +364,19 @@ int JackCapture::Process(std::uint32_t frames, void* arg) {
   const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                        Clock::now().time_since_epoch()).count();
   const jack_nframes_t cycleFrame = jack_last_frame_time(self->m_rtClient);
+  // A full ring loses the record, never the events: the test is the stricter for it.
   if (self->m_cycleSeen && cycleFrame != self->m_nextCycleFrame) {
-    // A full ring loses the record, never the events: the test is the stricter for it.
     self->m_gapRing->Push(
         {self->m_nextCycleFrame, static_cast<std::int32_t>(cycleFrame - self->m_nextCycleFrame)});
+  }
+  // A cycle run after its time was over, or one whose frame time repeats the last one's:
+  // a PipeWire server catching up after a stall runs cycles back to back, and then runs
+  // this client before or without the writer's data for the cycle it reads. Such a cycle
+  // counts as one the capture did not run, with the one before (a late writer may have
+  // read either frame time).
+  const bool repeated = self->m_cycleSeen && cycleFrame + frames == self->m_nextCycleFrame;
+  if (repeated || jack_frames_since_cycle_start(self->m_rtClient) >= frames) {
+    self->m_gapRing->Push({cycleFrame - frames, static_cast<std::int32_t>(2 * frames)});
   }
   self->m_cycleSeen = true;
   self->m_nextCycleFrame = cycleFrame + frames;

@@ -34,7 +34,13 @@ int JackOutDevice::Process(jack_nframes_t frames, void* arg) {
     // A device port writes only while its link carries data: what goes out earlier
     // reaches nobody. The virtual port is the user's to connect: unconnected, it writes
     // (to nobody, as a socket without a cable would); a new link of it waits like any other.
-    if (self->m_writable.load() && self->LinkInGraph()) self->WriteQueued(buffer, frames);
+    // Nor does it write in a cycle whose time is already over: a server catching up after
+    // a stall runs such cycles back to back, and PipeWire may then run the destination of
+    // that cycle before us, so what we write reaches nobody. The next cycle on time takes it.
+    if (self->m_writable.load() && self->LinkInGraph() &&
+        jack_frames_since_cycle_start(context->client) < frames) {
+      self->WriteQueued(buffer, frames);
+    }
   }
   self->m_inProcess.store(false);
   return 0;
