@@ -93,10 +93,8 @@ class DecodedText {
       AppendUtf8(m_text, unit >= 0xDC00 && unit <= 0xDFFF ? 0xFFFD : unit);
     }
   }
-  std::size_t Size() {
-    Flush();
-    return m_text.size();
-  }
+  // The length so far, not counting a high surrogate that waits for its pair.
+  std::size_t Size() const { return m_text.size(); }
   std::string& Text() {
     Flush();
     return m_text;
