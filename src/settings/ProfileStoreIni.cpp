@@ -118,7 +118,7 @@ constexpr SimpleEscape kSimpleEscapes[] = {{'a', '\a'},  {'b', '\b'}, {'f', '\f'
                                            {'r', '\r'},  {'t', '\t'}, {'v', '\v'}, {'"', '"'},
                                            {'?', '?'},   {'\'', '\''}, {'\\', '\\'}};
 
-// A value's escapes, quotes and surrounding blanks undone: the text before any "@" form is
+// A value with its escapes, quotes and surrounding blanks undone, before any "@" form is
 // looked at.
 std::string UnescapeText(std::string_view s) {
   DecodedText out;

@@ -142,8 +142,9 @@ class WriteLock {
   int Acquire(const std::string& path, Clock::time_point deadline) {
     m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (m_fd < 0) return errno;
-    // Another writer holds it for one read and write of a small file: look again soon.
-    for (auto pause = std::chrono::microseconds(100);; pause = std::min(pause * 2, std::chrono::microseconds(1000))) {
+    // Another writer holds it for one read and write of a small file. Look again often: a
+    // writer with many values to store frees it only for a moment between two of them.
+    for (auto pause = std::chrono::microseconds(50);; pause = std::min(pause * 2, std::chrono::microseconds(200))) {
       if (flock(m_fd, LOCK_EX | LOCK_NB) == 0) return 0;
       if (errno == EINTR) continue;
       if (errno != EWOULDBLOCK) return errno;
