@@ -58,6 +58,9 @@ bool CRemoteApp::InitInstance() {
   g_pMidiXmit = nullptr;
   CPrefsDlg* prefs = g_pPrefsDlg;
   SetPrefsDlg(nullptr);
+  // Ended by the desktop (logout, kill): nobody may be there to close a box, and the
+  // desktop waits for the end.
+  if (m_terminating) prefs->ReportSaveFailuresOnStandardError();
   delete prefs;  // saves the settings once more
   StreamLibExit();
   frontEnd->DestroyPanel();

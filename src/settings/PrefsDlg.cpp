@@ -94,7 +94,12 @@ void CPrefsDlg::LoadSettings() {
 
 void CPrefsDlg::SaveSettings() {
   if (!m_pApp->StoreProfileString(kSettingsSection, "Background", m_strBackground)) {
-    CurrentUserSeams().ShowMessageBox(GetMainWindow(), "Could not write to registry.", "Error", QM_MB_OK);
+    const std::string why = m_pApp->WriteFailureText();
+    if (m_bFailuresToStandardError) {
+      std::fprintf(stderr, "quillmark: %s\n", why.c_str());
+    } else {
+      CurrentUserSeams().ShowMessageBox(GetMainWindow(), why, "Error", QM_MB_OK);
+    }
     return;
   }
   m_pApp->StoreProfileInt(kSettingsSection, "MIDI Channel", m_nMidiChannel);

@@ -33,10 +33,15 @@ class CPrefsDlg {
   virtual ~CPrefsDlg();
 
   void LoadSettings();
-  // Writes "Background" first; when that fails, tells the user "Could not write to
-  // registry." and writes nothing else. Otherwise writes the five integer settings, and
+  // Writes "Background" first; when that fails, tells the user why (the profile store's
+  // WriteFailureText: the file and the system's reason, or on Windows "Could not write to
+  // registry.") and writes nothing else. Otherwise writes the five integer settings, and
   // the output's name right after its number; those results are not checked.
   void SaveSettings();
+  // From now on a failed save is told on standard error instead of in a message box: for
+  // the save at the end of a run that a termination request ended, when nobody may be
+  // there to close a box and the desktop is waiting for the program to end.
+  void ReportSaveFailuresOnStandardError() { m_bFailuresToStandardError = true; }
   // The background bitmap's path, or null when there is none. Valid until the path
   // next changes.
   const char* GetBackgroundPath() const;
@@ -77,6 +82,7 @@ class CPrefsDlg {
  private:
   OwnerWindow m_pParentWnd;
   PrefsWindow* m_pWindow;  // the window while it is shown, else null
+  bool m_bFailuresToStandardError = false;
 
  public:
   ProfileStore* m_pApp;      // the profile all reads and writes go to

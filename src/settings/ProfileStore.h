@@ -5,11 +5,14 @@
 // $XDG_CONFIG_HOME/<company>/<application>.conf (default ~/.config), sections as groups.
 //
 // Each call opens the profile afresh, so values written by somebody else are seen by the
-// next read, and calls may come from any thread. Writes reach the disk before they return.
+// next read, and calls may come from any thread or process. Writes reach the disk before
+// they return and change only the values they name.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 inline constexpr char kSettingsSection[] = "Settings";
 inline constexpr char kRecentBackgroundsSection[] = "Recent Backgrounds";
@@ -38,6 +41,16 @@ class ProfileStore {
   // Deletes the section with all its values; true when that reached the disk or the
   // section held nothing.
   virtual bool DeleteSection(const std::string& section);
+  // Deletes the section, then stores the texts in it, in one step where the platform
+  // allows: on Linux nobody sees the section half written, and two programs replacing it
+  // at once do not mix their entries.
+  virtual bool ReplaceSection(const std::string& section,
+                              const std::vector<std::pair<std::string, std::string>>& entries);
+
+  // What to tell the user after a write of this thread failed: "Could not write to
+  // registry." on Windows; elsewhere the file and the system's reason, as in "Could not
+  // write to /home/me/.config/Vellicor/Quillmark.conf: Permission denied."
+  virtual std::string WriteFailureText() const;
 
   // Where the values live: the file on Linux, the registry path on Windows.
   std::string Location() const;

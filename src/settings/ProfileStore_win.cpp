@@ -164,6 +164,15 @@ bool ProfileStore::DeleteSection(const std::string& section) {
   return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
 }
 
+bool ProfileStore::ReplaceSection(const std::string& section,
+                                  const std::vector<std::pair<std::string, std::string>>& entries) {
+  bool written = DeleteSection(section);
+  for (const auto& [entry, text] : entries) written = StoreProfileString(section, entry, text) && written;
+  return written;
+}
+
+std::string ProfileStore::WriteFailureText() const { return "Could not write to registry."; }
+
 std::string ProfileStore::Location() const {
   return "HKEY_CURRENT_USER\\Software\\" + m_strCompany + "\\" + m_strApplication;
 }

@@ -158,10 +158,10 @@ void CRecentFileList::Add(const std::string& strPathName) {
 }
 
 void CRecentFileList::WriteList() const {
-  ProfileStore& store = CurrentProfileStore();
-  store.DeleteSection(m_strSectionName);
+  std::vector<std::pair<std::string, std::string>> entries;
   for (int i = 0; i < GetSize(); ++i) {
     const std::string& name = m_arrNames[static_cast<std::size_t>(i)];
-    if (!name.empty()) store.StoreProfileString(m_strSectionName, EntryName(i), name);
+    if (!name.empty()) entries.emplace_back(EntryName(i), name);
   }
+  CurrentProfileStore().ReplaceSection(m_strSectionName, entries);
 }

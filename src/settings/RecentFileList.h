@@ -30,7 +30,8 @@ class CRecentFileList {
   // the same path is taken out; otherwise the last slot is dropped. An empty path stays
   // empty and is added like any other.
   void Add(const std::string& strPathName);
-  // Deletes the whole section, then writes every non-empty slot. Results are not reported.
+  // Deletes the whole section, then writes every non-empty slot, in one step where the
+  // profile allows. Results are not reported.
   void WriteList() const;
 
   // The profile entry name of a slot.

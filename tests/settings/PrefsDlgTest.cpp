@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -207,7 +209,7 @@ TEST_F(PrefsDlgTest, AnUnwritableProfileShowsTheMessageOncePerSaveAndWritesNoInt
       prefs.SaveSettings();
       ASSERT_EQ(boxes.Boxes().size(), 1u);
       EXPECT_EQ(boxes.Boxes()[0].owner, owner);
-      EXPECT_EQ(boxes.Boxes()[0].text, "Could not write to registry.");
+      EXPECT_EQ(boxes.Boxes()[0].text, "Could not write to " + FilePath().toStdString() + ": " + std::strerror(ENOTDIR) + ".");
       EXPECT_EQ(boxes.Boxes()[0].caption, "Error");
       EXPECT_EQ(boxes.Boxes()[0].style, QM_MB_OK);
       EXPECT_EQ(recorder.writes, std::vector<std::string>{"Settings/Background=DarkRivets.bmp"});

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -49,14 +50,16 @@ class ProfileFixture : public ::testing::Test {
     return file.childKeys();
   }
   // The profile file's text, written or read byte for byte, as a hand edit would.
-  void WriteFile(const std::string& text) {
-    ASSERT_TRUE(QDir().mkpath(m_root.path() + "/Vellicor"));
-    QFile file(FilePath());
+  void WriteFile(const std::string& text) { WriteText(FilePath(), text); }
+  std::string ReadFile() const { return ReadText(FilePath()); }
+  static void WriteText(const QString& path, const std::string& text) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     ASSERT_EQ(file.write(text.data(), static_cast<qint64>(text.size())), static_cast<qint64>(text.size()));
   }
-  std::string ReadFile() const {
-    QFile file(FilePath());
+  static std::string ReadText(const QString& path) {
+    QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
   }
   // No user, root included, can write the profile: the company folder is a plain file.

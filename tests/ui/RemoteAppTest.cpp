@@ -99,6 +99,7 @@ class BackgroundRefusingStore final : public ProfileStore {
                           const std::string& strValue) override {
     return entry != "Background" && ProfileStore::StoreProfileString(section, entry, strValue);
   }
+  std::string WriteFailureText() const override { return "Could not write to the test's profile."; }
 
  private:
   ProfileStore* m_previous;
@@ -109,8 +110,20 @@ TEST_F(RemoteAppTest, TheEndOfRunSaveFailureIsShownWithoutAnOwner) {
   RunProgram([](CPanelDlg& panel) { panel.OnCommand(1, 0); });
   const auto boxes = seams.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "Could not write to registry.");
+  EXPECT_EQ(boxes[0].text, "Could not write to the test's profile.");
   EXPECT_EQ(boxes[0].owner, nullptr) << "the panel is gone by then";
+}
+
+// Ended by the desktop: nobody may be there to close a box, so the failure goes to
+// standard error and the end is not held up.
+TEST_F(RemoteAppTest, AtATerminationRequestTheSaveFailureGoesToStandardErrorWithoutABox) {
+  BackgroundRefusingStore store;
+  testing::internal::CaptureStderr();
+  RunProgram([](CPanelDlg&) { theApp.OnTerminate(); });
+  const std::string told = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(seams.Boxes().empty());
+  EXPECT_NE(told.find("quillmark: Could not write to the test's profile.\n"), std::string::npos) << told;
+  EXPECT_EQ(store.ReadProfileInt(kSettingsSection, "MIDI Channel", -7), 1) << "the save was tried";
 }
 
 TEST_F(RemoteAppTest, WebsiteOpensTheProductPageThroughTheShell) {
