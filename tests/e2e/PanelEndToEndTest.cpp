@@ -3,13 +3,8 @@
 // Keys are typed and a button is clicked with xdotool; each must arrive as its exact bytes
 // (the design's, for the profile's device ID 5), and every key the program took (it
 // writes its key-path counters at exit) must have become exactly one message.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QLayout>
@@ -27,11 +22,10 @@
 
 #include "DesignKeys.h"
 #include "JackTestKit.h"
+#include "PanelDesktop.h"
 #include "settings/PrefsDlg.h"
 #include "midi/backends/MidiBackends.h"
 #include "ui/qt/PanelDlg.h"
-
-extern char** environ;
 
 namespace {
 
@@ -41,163 +35,6 @@ using Clock = std::chrono::steady_clock;
 // Bounds for steps that take well under a second on an idle machine.
 constexpr auto kStartBound = 30s;
 constexpr auto kArrivalBound = 20s;
-
-std::vector<std::string> Environment(const std::vector<std::string>& overrides) {
-  std::vector<std::string> result;
-  for (char** entry = environ; *entry; ++entry) {
-    const std::string text = *entry;
-    const std::string name = text.substr(0, text.find('='));
-    bool replaced = false;
-    for (const std::string& o : overrides) replaced |= o.compare(0, name.size() + 1, name + "=") == 0;
-    if (!replaced) result.push_back(text);
-  }
-  result.insert(result.end(), overrides.begin(), overrides.end());
-  return result;
-}
-
-// Starts argv[0] from the PATH with the given environment and file actions; -1 on failure.
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const posix_spawn_file_actions_t& actions) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::vector<char*> envp;
-  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  pid_t pid = -1;
-  return posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0 ? pid : -1;
-}
-
-// A child process that is always ended: SIGTERM, then SIGKILL, each wait bounded.
-class Child {
- public:
-  Child() = default;
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-  ~Child() { Stop(); }
-
-  bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-             const std::string& cwd = {}) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    posix_spawn_file_actions_adddup2(&actions, devNull, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, devNull, STDERR_FILENO);
-    m_pid = Spawn(argv, env, actions);
-    posix_spawn_file_actions_destroy(&actions);
-    close(devNull);
-    return m_pid > 0;
-  }
-
-  // True when the process ended within the bound; its status in status.
-  bool Wait(std::chrono::milliseconds bound, int& status) {
-    const auto deadline = Clock::now() + bound;
-    while (m_pid > 0) {
-      const pid_t done = waitpid(m_pid, &status, WNOHANG);
-      if (done == m_pid) {
-        m_pid = -1;
-        return true;
-      }
-      if (Clock::now() > deadline) return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
-  }
-
-  void Stop() {
-    if (m_pid <= 0) return;
-    int status = 0;
-    kill(m_pid, SIGTERM);
-    if (Wait(3s, status)) return;
-    kill(m_pid, SIGKILL);
-    Wait(3s, status);
-  }
-
- private:
-  pid_t m_pid = -1;
-};
-
-// Runs a command to its end (bounded) and returns its standard output; empty on failure.
-std::string Capture(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  const pid_t pid = Spawn(argv, env, actions);
-  const int rc = pid > 0 ? 0 : -1;
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeFds[1]);
-  std::string out;
-  const auto deadline = Clock::now() + 10s;
-  while (rc == 0 && Clock::now() < deadline) {
-    pollfd fd{pipeFds[0], POLLIN, 0};
-    if (poll(&fd, 1, 100) <= 0) continue;
-    char buffer[256];
-    const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
-    if (got <= 0) break;
-    out.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(pipeFds[0]);
-  if (rc == 0) {
-    if (Clock::now() >= deadline) kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
-  }
-  return out;
-}
-
-// An X server of our own (the first free display) with a window manager, so that windows
-// get the keyboard focus.
-class Desktop {
- public:
-  bool Start(std::string& error) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return Fail(error, "no pipe");
-    const bool started = m_xvfb.Start({"Xvfb", "-displayfd", std::to_string(pipeFds[1]), "-screen", "0",
-                                       "1024x768x24", "-dpi", "96", "-nolisten", "tcp"},
-                                      Environment({}));  // inherits the pipe's write end
-    close(pipeFds[1]);
-    std::string number;
-    const auto deadline = Clock::now() + kStartBound;
-    while (started && Clock::now() < deadline && number.find('\n') == std::string::npos) {
-      pollfd fd{pipeFds[0], POLLIN, 0};
-      if (poll(&fd, 1, 100) <= 0) continue;
-      char c = 0;
-      if (read(pipeFds[0], &c, 1) != 1) break;
-      number += c;
-    }
-    close(pipeFds[0]);
-    if (number.find('\n') == std::string::npos) return Fail(error, "Xvfb did not start");
-    m_display = ":" + number.substr(0, number.find('\n'));
-    if (!m_openbox.Start({"openbox"}, Env())) return Fail(error, "openbox did not start");
-    // The window manager is up once it has claimed the root window.
-    while (Clock::now() < deadline) {
-      if (Capture({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, Env()).find("window id") != std::string::npos) {
-        // Xvfb starts with Num Lock off; the keypad's digits need it on.
-        Capture({"xdotool", "key", "Num_Lock"}, Env());
-        return true;
-      }
-      std::this_thread::sleep_for(50ms);
-    }
-    return Fail(error, "openbox did not take the display");
-  }
-  std::vector<std::string> Env(std::vector<std::string> more = {}) const {
-    more.push_back("DISPLAY=" + m_display);
-    return Environment(more);
-  }
-
- private:
-  static bool Fail(std::string& error, const char* why) {
-    error = why;
-    return false;
-  }
-  Child m_xvfb;
-  Child m_openbox;
-  std::string m_display;
-};
 
 // A key to type with xdotool and the panel key it must send.
 struct TypedKey {
