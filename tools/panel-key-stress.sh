@@ -7,9 +7,10 @@
 # as the capture, quillmark under Xvfb with openbox on a profile that names the capture's
 # port; once its window is active, 28 keys typed with xdotool 50 to 70 ms apart (p f a,
 # keypad 1-9, keypad point 0 minus, Up Down, x, Return, r b l, F1-F4, e, 1), then Escape.
-# The program writes its key-path counters at exit (QUILLMARK_KEY_PATH_COUNTS); a run
-# fails when a key the panel took is missing at the capture, when a send failed without
-# a box, or when a typed key never reached the panel (that one is the desktop's, and said so).
+# The program writes its key-path counters at exit (QUILLMARK_KEY_PATH_COUNTS). A run
+# fails when a typed key is missing at the capture, and says where it went: never given to
+# the panel (the X server's or the toolkit's), refused with a box (the counters'
+# sendsReported), or sent and then not read by the capture (jackd's late cycles are shown).
 #
 #   tools/panel-key-stress.sh [-n RUNS] [-l LOADERS] [-s] [-p] [-b BUILD_DIR]
 #     -n  runs (default 50)
@@ -134,6 +135,8 @@ for ((run = 1; run <= runs; run++)); do
   lost_runs=$((lost_runs + 1))
   echo "run $run: ${#seen[@]} of ${#keys[@]} keys arrived, the panel took ${received:-?}" \
     "(counters: $(tr '\n' ' ' <"$work/counts" 2>/dev/null))"
+  [[ ${received:-0} -ge ${#keys[@]} ]] ||
+    echo "  the panel was given ${received:-0} of the ${#keys[@]} keys: the rest never reached the program"
   # A cycle that a client did not finish in time (no realtime, a loaded machine) loses
   # what was written for it: that is the server's, not the program's.
   late=$(tail -n +$((logged + 1)) "$work/jackd.log" | grep -c -i 'xrun\|not finished' || true)
