@@ -1,7 +1,7 @@
 // The real program, as a user runs it: quillmark on an X server of its own with a window
 // manager (Num Lock on), a private JACK server with the dummy driver and a capture client.
 // Keys are typed and a button is clicked with xdotool; each must arrive as its exact bytes
-// (the design's, for the profile's device ID 5), and every key the program took (it
+// (those of DesignKeys.h, for the profile's device ID 5), and every key the program took (it
 // writes its key-path counters at exit) must have become exactly one message.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
