@@ -1,7 +1,8 @@
-// Key press to arrival over a real transport: the ent key from SendKey through the engine
-// and the JACK backend to a capture client on a private server with the dummy driver and
-// a 64-frame period. Each iteration's time is that latency; median and 99th percentile
-// are reported as counters.
+// Key routine to arrival over a real transport (the panel's whole path, from a real key
+// event, is PanelKeyBench.cpp): the ent key from SendKey through the engine and the JACK
+// backend to a capture client on a private server with the dummy driver and
+// a 64-frame period. Each iteration's time is that latency; median, 99th percentile and
+// the keys lost are reported as counters.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -21,6 +22,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kArrivalBound = std::chrono::seconds(10);
+// A key not at the capture by then is lost: far beyond a few cycles, far below a stall.
+constexpr auto kLossBound = std::chrono::milliseconds(250);
 
 double Percentile(std::vector<double> values, double fraction) {
   if (values.empty()) return 0;
@@ -51,6 +54,7 @@ void BM_JackKeyPressToCapture(benchmark::State& state) {
   std::minstd_rand random(12345);
   std::uniform_int_distribution<int> pause(0, 2 * 64 * 1'000'000 / 48'000);
   std::vector<double> microseconds;
+  std::int64_t lost = 0;
   for (auto _ : state) {
     std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
     const std::size_t before = capture.Collect();
@@ -64,11 +68,15 @@ void BM_JackKeyPressToCapture(benchmark::State& state) {
       std::this_thread::yield();
     } while (Clock::now() - pressed < kArrivalBound);
     ui.Pump();
-    const auto deadline = Clock::now() + kArrivalBound;
+    const auto deadline = Clock::now() + kLossBound;
     while (capture.Collect() == before && Clock::now() < deadline) std::this_thread::yield();
     if (capture.Events().size() == before) {
-      state.SkipWithError("a key did not arrive");
-      break;
+      // Counted and passed over (PipeWire loses a message now and then); a late arrival
+      // is cleared with the next press.
+      ++lost;
+      state.SetIterationTime(std::chrono::duration<double>(kLossBound).count());
+      capture.ClearEvents();
+      continue;
     }
     const std::chrono::duration<double> latency = capture.Events().back().seen - pressed;
     state.SetIterationTime(latency.count());
@@ -77,6 +85,7 @@ void BM_JackKeyPressToCapture(benchmark::State& state) {
   }
   state.counters["median_us"] = Percentile(microseconds, 0.5);
   state.counters["p99_us"] = Percentile(microseconds, 0.99);
+  state.counters["lost"] = static_cast<double>(lost);
 
   g_pMidiXmit = nullptr;
   port.ReleasePort();

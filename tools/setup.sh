@@ -15,7 +15,7 @@ test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   jackd2 pipewire pipewire-bin pipewire-jack
   xvfb openbox xdotool x11-utils imagemagick nginx-light
-  desktop-file-utils appstream man-db libxdamage-dev
+  desktop-file-utils appstream man-db libxdamage-dev libxtst-dev
   # The Debian package: its dependency list (dpkg-shlibdeps) and its checker.
   dpkg-dev lintian
   # The remote page in a real browser, and a real OSC sender.

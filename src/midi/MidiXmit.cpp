@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "midi/KeyPathCounters.h"
 #include "midi/OutputStream.h"
 #include "midi/SettingsAccess.h"
 #include "desktop/UserSeams.h"
@@ -12,6 +13,13 @@ CMidiXmit* g_pMidiXmit = nullptr;
 std::string OutputNotConnectedText(const std::string& name) {
   return "The MIDI output \"" + name +
          "\" is not connected. Connect it, or choose another output in File, Preferences.";
+}
+
+std::string OutputBusyText() {
+  return "The MIDI output has not taken the keys before this one within " +
+         std::to_string(CMidiXmit::kBufferWaitBound.count() / 1000) +
+         " seconds, so this key was not sent. Check the output, or choose another one in File, "
+         "Preferences.";
 }
 
 OutputLookup LookUpOutputDevice(const std::vector<std::string>& labels, std::int32_t storedDevice,
@@ -32,7 +40,7 @@ OutputLookup LookUpOutputDevice(const std::vector<std::string>& labels, std::int
   return OutputLookup::Found;
 }
 
-CMidiXmit::CMidiXmit() : m_stream(nullptr), m_errorReported(0) {}
+CMidiXmit::CMidiXmit() : m_stream(nullptr), m_errorReported(0), m_bufferWaitBound(kBufferWaitBound) {}
 
 CMidiXmit::~CMidiXmit() { ReleasePort(); }
 
@@ -76,29 +84,47 @@ void CMidiXmit::OpenPort() {
 }
 
 int CMidiXmit::Send(int count, const unsigned char* bytes) {
+  KeyPathCounters& counters = TheKeyPathCounters();
+  CountKeyPath(counters.sends);
   if (!m_stream || m_errorReported) {
     OpenPort();
     if (!m_stream) {
+      CountKeyPath(counters.sendsReported);
       CurrentUserSeams().MessageBeep(QM_MB_ICONHAND);
       return 0;
     }
   }
+  bool waited = false;
   for (int i = 0; i < count; ++i) {
     const MidiEvent event{0, 0xF0u | (static_cast<std::uint32_t>(bytes[i]) << 8)};
-    const int result = PutOutputEvent(m_stream, &event);
-    if (result == 0) continue;
-    if (result != -1) {
-      if (static_cast<MidiResult>(result) == kMidiOutputGone && !m_strOutputName.empty()) {
-        ReportErrorText(OutputNotConnectedText(m_strOutputName), kPutErrorLocation);
-      } else {
-        ReportError(static_cast<MidiResult>(result), kPutErrorLocation);
+    int result = PutOutputEvent(m_stream, &event);
+    if (result == -1) {
+      // Every buffer the stream may have away is away (keys came faster than the device
+      // took them, or this thread was held up while they queued). The byte waits for one
+      // to come back rather than the key vanishing.
+      if (!waited) CountKeyPath(counters.sendsWaited);
+      waited = true;
+      result = WaitForSysExBuffer(m_stream, m_bufferWaitBound);
+      if (result == 0) result = PutOutputEvent(m_stream, &event);
+      if (result == -1) {
+        CountKeyPath(counters.sendsReported);
+        ReportErrorText(OutputBusyText(), kPutErrorLocation);
+        return 0;
       }
-      // The device failed under the stream (a transport that went away): let the next key
-      // open it afresh rather than report the same dead stream again and again.
-      ReleasePort();
     }
+    if (result == 0) continue;
+    CountKeyPath(counters.sendsReported);
+    if (static_cast<MidiResult>(result) == kMidiOutputGone && !m_strOutputName.empty()) {
+      ReportErrorText(OutputNotConnectedText(m_strOutputName), kPutErrorLocation);
+    } else {
+      ReportError(static_cast<MidiResult>(result), kPutErrorLocation);
+    }
+    // The device failed under the stream (a transport that went away): let the next key
+    // open it afresh rather than report the same dead stream again and again.
+    ReleasePort();
     return 0;
   }
+  CountKeyPath(counters.sendsAccepted);
   return 1;
 }
 

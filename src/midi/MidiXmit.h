@@ -4,6 +4,7 @@
 // User-interface thread only.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@ struct OutputStream;
 // "The MIDI output "<name>" is not connected. Connect it, or choose another output in File,
 // Preferences."
 std::string OutputNotConnectedText(const std::string& name);
+
+// The device-error text for a key that found every buffer still away and none came back
+// in time.
+std::string OutputBusyText();
 
 enum class OutputLookup { Found, NotConnected, NoOutputs };
 // The device a stored choice means in the current output list (labels, as
@@ -36,13 +41,18 @@ class CMidiXmit {
   static constexpr std::uint32_t kOpenOptions = 74321;
   static constexpr int kOpenErrorLocation = 45;
   static constexpr int kPutErrorLocation = 85;
+  // How long a message waits for the device to hand a buffer back when all are away.
+  static constexpr std::chrono::milliseconds kBufferWaitBound{2000};
 
   CMidiXmit();
   CMidiXmit(const CMidiXmit&) = delete;
   CMidiXmit& operator=(const CMidiXmit&) = delete;
   virtual ~CMidiXmit();
 
-  // 1 when all count bytes were accepted by the engine, 0 otherwise.
+  // 1 when all count bytes were accepted by the engine, 0 otherwise. With every buffer
+  // away, a byte waits (at most kBufferWaitBound) for one to come back, the buffers still
+  // waiting for this thread handed to the device first; if none comes back the user is
+  // told. So a failed send has always told the user (box or beep), never silently.
   int Send(int count, const unsigned char* bytes);
   // 0 when no stream was open, otherwise the close result.
   int ReleasePort();
@@ -51,6 +61,8 @@ class CMidiXmit {
   void ReportErrorText(const std::string& errorText, int location);
 
   bool IsOpen() const { return m_stream != nullptr; }
+  // Testing aid: a shorter wait for a buffer.
+  void SetBufferWaitBound(std::chrono::milliseconds bound) { m_bufferWaitBound = bound; }
   bool ErrorReported() const { return m_errorReported != 0; }
 
  private:
@@ -58,6 +70,7 @@ class CMidiXmit {
 
   OutputStream* m_stream;
   int m_errorReported;
+  std::chrono::milliseconds m_bufferWaitBound;
   // The open output's stored name, or its label in the list when it was chosen by number.
   std::string m_strOutputName;
 };

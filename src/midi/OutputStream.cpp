@@ -1,6 +1,9 @@
 #include "midi/OutputStream.h"
 
+#include "midi/KeyPathCounters.h"
+
 #include <algorithm>
+#include <condition_variable>
 #include <cstddef>
 #include <cstring>
 #include <memory_resource>
@@ -23,6 +26,8 @@ struct Engine {
 
 Engine g_engine;
 std::recursive_mutex g_outputLock;
+// Told whenever a buffer comes back or a device fails; waited on under g_outputLock.
+std::condition_variable_any g_sysexReturned;
 
 constexpr std::size_t kAlign = alignof(std::max_align_t);
 
@@ -146,6 +151,37 @@ void ReturnBuffer(OutputStream* stream, MidiHeader* header) {
   if (stream->owner && stream->owner->outstandingBuffers > 0) --stream->owner->outstandingBuffers;
   if (stream->sysexFree < stream->sysexFreeMax) ++stream->sysexFree;
   if (stream->sysexFree == stream->sysexFreeMax) stream->options &= ~STATUS_SYSEX_BUSY;
+  g_sysexReturned.notify_all();
+}
+
+void NoteDeviceError(OutputStream* stream, MidiResult error) {
+  if (error == 0 || stream->deviceError != 0) return;
+  stream->deviceError = error;
+  g_sysexReturned.notify_all();
+}
+
+// Hands a finished buffer to the device; output lock held.
+void HandToDevice(OutputStream* stream, MidiHeader* header) {
+  header->dwBufferLength = header->dwBytesRecorded;
+  header->lpData -= header->dwBytesRecorded;
+  const MidiResult sent = g_engine.services->LongMsg(stream->device, header, kMidiHeaderSize);
+  header->dwBytesRecorded = 0;
+  CountKeyPath(sent == 0 ? TheKeyPathCounters().buffersHanded : TheKeyPathCounters().buffersRefused);
+  // A refused buffer never comes back from the device; reclaim its place so one failed
+  // send cannot wedge the stream.
+  if (sent != 0) {
+    ReturnBuffer(stream, header);
+    NoteDeviceError(stream, sent);
+  }
+}
+
+// The oldest buffer that waits for the window, taken off the list; null when none waits.
+MidiHeader* TakePosted(OutputStream* stream) {
+  if (stream->sysexPostedCount == 0) return nullptr;
+  MidiHeader* header = stream->sysexPosted[stream->sysexPostedHead];
+  stream->sysexPostedHead = (stream->sysexPostedHead + 1) % stream->sysexPosted.size();
+  --stream->sysexPostedCount;
+  return header;
 }
 
 void StoreSysExByte(OutputStream* stream, const MidiEvent* event) {
@@ -160,12 +196,17 @@ void StoreSysExByte(OutputStream* stream, const MidiEvent* event) {
   --stream->sysexFree;
   stream->options |= STATUS_SYSEX_BUSY;
   if (stream->owner) ++stream->owner->outstandingBuffers;
+  CountKeyPath(TheKeyPathCounters().buffersPosted);
   if (!stream->window->Post(WM_SEND_SYSEX, reinterpret_cast<std::uintptr_t>(header),
                             reinterpret_cast<std::uintptr_t>(stream))) {
     // Nothing will ever send this buffer: give its place back rather than wedge the stream.
     header->lpData -= header->dwBytesRecorded;
     ReturnBuffer(stream, header);
+    return;
   }
+  const std::uint32_t tail = (stream->sysexPostedHead + stream->sysexPostedCount) % stream->sysexPosted.size();
+  stream->sysexPosted[tail] = header;
+  ++stream->sysexPostedCount;
 }
 
 void DestroyRetiredPosters() { g_engine.retired.clear(); }
@@ -350,17 +391,11 @@ void OutputWindowProc(UiPoster* target, unsigned message, std::uintptr_t wParam,
   if (!IsLive(stream) || stream->window.get() != target) return;
 
   if (message == WM_SEND_SYSEX) {
+    // Buffers are posted in order; one that a waiting sender has handed over already is
+    // no longer first in the list, and its send has nothing left to do.
     auto* header = reinterpret_cast<MidiHeader*>(wParam);
-    header->dwBufferLength = header->dwBytesRecorded;
-    header->lpData -= header->dwBytesRecorded;
-    const MidiResult sent = g_engine.services->LongMsg(stream->device, header, kMidiHeaderSize);
-    header->dwBytesRecorded = 0;
-    // A refused buffer never comes back from the device; reclaim its place so one failed
-    // send cannot wedge the stream.
-    if (sent != 0) {
-      ReturnBuffer(stream, header);
-      if (stream->deviceError == 0) stream->deviceError = sent;
-    }
+    if (stream->sysexPostedCount == 0 || stream->sysexPosted[stream->sysexPostedHead] != header) return;
+    HandToDevice(stream, TakePosted(stream));
   } else if (message == WM_STREAM_CLOSED) {
     // The device ended on its own: the device no longer holds any buffer.
     g_engine.live.erase(std::find(g_engine.live.begin(), g_engine.live.end(), stream));
@@ -378,12 +413,13 @@ void OutputCallback(HMidiOut, unsigned message, std::uintptr_t instance, std::ui
   auto* stream = reinterpret_cast<OutputStream*>(instance);
   if (message == QM_MOM_DONE) {
     std::lock_guard<std::recursive_mutex> lock(g_outputLock);
+    CountKeyPath(param2 == 0 ? TheKeyPathCounters().buffersDone : TheKeyPathCounters().buffersFailed);
     ReturnBuffer(stream, reinterpret_cast<MidiHeader*>(param1));
     // Bytes that never left: the next put says why instead of the key vanishing.
-    if (param2 != 0 && stream->deviceError == 0) stream->deviceError = static_cast<MidiResult>(param2);
+    NoteDeviceError(stream, static_cast<MidiResult>(param2));
   } else if (message == QM_MOM_ERROR) {
     std::lock_guard<std::recursive_mutex> lock(g_outputLock);
-    if (param1 != 0 && stream->deviceError == 0) stream->deviceError = static_cast<MidiResult>(param1);
+    NoteDeviceError(stream, static_cast<MidiResult>(param1));
   } else if (message == QM_MOM_CLOSE) {
     std::lock_guard<std::recursive_mutex> lock(g_outputLock);
     stream->window->Post(WM_STREAM_CLOSED, 0, instance);
@@ -403,6 +439,16 @@ MidiResult ResetOutputStream(OutputStream* stream) {
     }
   }
   return g_engine.services->Reset(stream->device);
+}
+
+int WaitForSysExBuffer(OutputStream* stream, std::chrono::milliseconds bound) {
+  if (!stream) return -1;
+  std::unique_lock<std::recursive_mutex> lock(g_outputLock);
+  while (MidiHeader* header = TakePosted(stream)) HandToDevice(stream, header);
+  const auto ready = [stream] { return stream->sysexFree > 0 || stream->deviceError != 0; };
+  // A stream without buffers waits for nothing.
+  if (stream->sysexFreeMax == 0 || !g_sysexReturned.wait_for(lock, bound, ready)) return -1;
+  return static_cast<int>(stream->deviceError);
 }
 
 MidiResult CloseOutputStream(OutputStream** handle) {

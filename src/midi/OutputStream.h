@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -73,6 +74,11 @@ struct OutputStream {
   std::uint32_t sysexCurrent = 0;
   std::uint32_t sysexFree = 0;
   std::uint32_t sysexFreeMax = 0;
+  // Finished buffers posted to the window and not yet handed to the device, oldest first.
+  // At most sysexFreeMax (4) can be away at once, posted or with the device.
+  std::array<MidiHeader*, kInFlightConstant / 2> sysexPosted{};
+  std::uint32_t sysexPostedHead = 0;
+  std::uint32_t sysexPostedCount = 0;
   // First error the device gave: a long message it refused or could not deliver, or a
   // failure it reported on its own (QM_MOM_ERROR). From then on every put reports it, so a
   // dead transport reaches the user instead of swallowing keys.
@@ -91,6 +97,15 @@ MidiResult OpenOutputStream(OutputStream** handle, void* notifyWindow, std::uint
 // the device's error code once a long message of this stream failed.
 int PutOutputEvent(OutputStream* stream, const MidiEvent* event);
 MidiResult ResetOutputStream(OutputStream* stream);
+
+// For a sender whose SysEx byte was refused because every buffer the stream may have away
+// is away (-1): hands the buffers that wait for the window to the device now, in order
+// (their posted sends then find nothing to do), and waits, at most bound, until the device
+// hands one back. 0 when the stream takes SysEx again; -1 when nothing came back in time
+// (or nothing ever can: the stream has no pool); the device's error code when the device
+// failed meanwhile. User-interface thread, without the output lock held: the device hands
+// buffers back on a thread of its own, under that lock.
+int WaitForSysExBuffer(OutputStream* stream, std::chrono::milliseconds bound);
 MidiResult CloseOutputStream(OutputStream** handle);
 
 // The device services the engine runs on (for the device lists); null before start.

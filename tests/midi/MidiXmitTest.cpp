@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "EngineFixture.h"
 #include "midi/MidiXmit.h"
 
@@ -151,35 +156,85 @@ TEST_F(MidiXmitTest, ReleaseAndReopenUseTheDeviceNumberOfTheMoment) {
   EXPECT_FALSE(port.ErrorReported());
 }
 
-TEST_F(MidiXmitTest, FifthMessageWithFourAwayIsRefusedQuietlyAtItsFirstByte) {
+// With four messages away, the fifth hands the ones still posted to the device at once,
+// in order, and waits for a buffer to come back: sent when one does, told with a box when
+// the device fails or nothing comes back in time; never dropped without a word.
+TEST_F(MidiXmitTest, AFifthMessageWithFourAwayWaitsForABufferOrIsReported) {
+  const std::string busy =
+      "Error: The MIDI output has not taken the keys before this one within 2 seconds, so this "
+      "key was not sent. Check the output, or choose another one in File, Preferences.\n"
+      "Error location: MidiXmit (85)\n";
+  const std::string gone =
+      "Error: The MIDI output \"Fake Out A\" is not connected. Connect it, or choose another output "
+      "in File, Preferences.\nError location: MidiXmit (85)\n";
+  enum class Meanwhile { ReturnsABuffer, Fails, Nothing };
+  struct Case {
+    const char* name;
+    Meanwhile device;
+    int result;
+    std::string box;  // empty: none
+  };
+  const Case cases[] = {
+      {"a buffer comes back", Meanwhile::ReturnsABuffer, 1, ""},
+      {"the device fails", Meanwhile::Fails, 0, gone},
+      {"nothing comes back", Meanwhile::Nothing, 0, busy},
+  };
   fake.completion = FakeMidiServices::Completion::Held;
-  for (int i = 0; i < 4; ++i) ASSERT_EQ(SendMessage(), 1);
-  EXPECT_EQ(SendMessage(), 0);
-  EXPECT_TRUE(seams.Boxes().empty());
-  EXPECT_TRUE(seams.Beeps().empty());
-  ui.Pump();
-  EXPECT_EQ(fake.LongMessages().size(), 4u);
-  ASSERT_TRUE(fake.ReleaseOldest());
-  EXPECT_EQ(SendMessage(), 1) << "nothing of the refused message was stored";
-  ui.Pump();
-  EXPECT_EQ(fake.LongMessages().back(), Message(54));
-}
-
-TEST_F(MidiXmitTest, RefusalWithTheLatchSetBeepsOnly) {
-  fake.completion = FakeMidiServices::Completion::Held;
-  port.ReportError(QM_MMSYSERR_ERROR, 45);
-  for (int i = 0; i < 4; ++i) ASSERT_EQ(SendMessage(), 1);
-  const std::size_t beeps = seams.Beeps().size();
-  EXPECT_EQ(SendMessage(), 0);
-  EXPECT_EQ(seams.Beeps().size(), beeps + 1);
-  EXPECT_EQ(seams.Boxes().size(), 1u);
+  port.SetBufferWaitBound(std::chrono::milliseconds(300));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t boxes = seams.Boxes().size();
+    const std::size_t before = fake.LongMessages().size();
+    for (std::uint8_t i = 0; i < 2; ++i) {
+      const auto bytes = Message(54, static_cast<std::uint8_t>(0x20 + i));
+      ASSERT_EQ(port.Send(54, bytes.data()), 1);
+    }
+    ui.Pump();
+    for (std::uint8_t i = 2; i < 4; ++i) {  // two more that wait for the window
+      const auto bytes = Message(54, static_cast<std::uint8_t>(0x20 + i));
+      ASSERT_EQ(port.Send(54, bytes.data()), 1);
+    }
+    std::thread device;
+    if (c.device != Meanwhile::Nothing) {
+      device = std::thread([&] {
+        // Once the waiting sender has handed the posted buffers over itself.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (fake.HeldCount() < 4 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        if (c.device == Meanwhile::ReturnsABuffer) {
+          fake.ReleaseOldest();
+        } else {
+          fake.ReportDeviceError(kMidiOutputGone);
+        }
+      });
+    }
+    const auto fifth = Message(54, 0x30);
+    EXPECT_EQ(port.Send(54, fifth.data()), c.result);
+    if (device.joinable()) device.join();
+    EXPECT_EQ(fake.LongMessages().size(), before + 4) << "the posted ones went to the device before the wait";
+    ASSERT_EQ(seams.Boxes().size(), boxes + (c.box.empty() ? 0 : 1));
+    if (!c.box.empty()) {
+      EXPECT_EQ(seams.Boxes().back().text, c.box);
+      EXPECT_EQ(seams.Boxes().back().caption, "MIDI Device Error");
+    }
+    ui.Pump();  // the window's own sends of the buffers handed over early do nothing
+    std::vector<std::vector<std::uint8_t>> expected;
+    for (std::uint8_t i = 0; i < 4; ++i) expected.push_back(Message(54, static_cast<std::uint8_t>(0x20 + i)));
+    if (c.result == 1) expected.push_back(fifth);
+    const auto sent = fake.LongMessages();
+    ASSERT_EQ(sent.size(), before + expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), sent.begin() + static_cast<std::ptrdiff_t>(before)));
+    while (fake.ReleaseOldest()) {
+    }
+    port.ReleasePort();
+  }
 }
 
 TEST_F(MidiXmitTest, PartlyRefusedLongMessageSendsItsWholeBuffersAndTheNextStartsClean) {
   fake.completion = FakeMidiServices::Completion::Held;
+  port.SetBufferWaitBound(std::chrono::milliseconds(50));
   ASSERT_EQ(SendMessage(10), 1);
   ASSERT_EQ(SendMessage(10), 1);
-  EXPECT_EQ(SendMessage(700), 0);  // two full buffers go, the third is refused
+  EXPECT_EQ(SendMessage(700), 0);  // two full buffers go, none comes back for the third
   ui.Pump();
   ASSERT_EQ(fake.LongMessages().size(), 4u);
   ASSERT_TRUE(fake.ReleaseOldest());

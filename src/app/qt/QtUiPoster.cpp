@@ -22,7 +22,10 @@ class QtUiPoster final : public QObject, public UiPoster {
   explicit QtUiPoster(PostedMessageProc handler) : m_proc(handler) {}
 
   bool Post(unsigned message, std::uintptr_t wParam, std::uintptr_t lParam) override {
-    QCoreApplication::postEvent(this, new PostedMessage(message, wParam, lParam));
+    // Ahead of the other posted work, the repaint of the button that took the focus among
+    // it, as a posted message is fetched before paint: a key's long message waits for no
+    // drawing.
+    QCoreApplication::postEvent(this, new PostedMessage(message, wParam, lParam), Qt::HighEventPriority);
     return true;
   }
 

@@ -10,6 +10,7 @@
 #include "app/qt/QtUserSeams.h"
 #include "app/RemoteApp.h"
 #include "app/TerminationRequests.h"
+#include "midi/KeyPathCounters.h"
 #include "settings/VersionRecord.h"
 
 namespace {
@@ -97,5 +98,5 @@ int main(int argc, char** argv) {
   const std::unique_ptr<TerminationService> terminate = ServeTerminationRequests([] { theApp.OnTerminate(); });
   theApp.InitInstance();
   InstallUserSeams(nullptr);
-  return 0;
+  return WriteKeyPathCountersIfAsked() ? 0 : 1;
 }

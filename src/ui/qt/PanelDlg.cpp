@@ -14,6 +14,7 @@
 
 #include "settings/DataFiles.h"
 #include "settings/PrefsDlg.h"
+#include "midi/KeyPathCounters.h"
 #include "midi/MidiXmit.h"
 #include "remote/KeyTable.h"
 #include "ui/CommandRouting.h"
@@ -182,7 +183,10 @@ bool CPanelDlg::BaseOnCommand(unsigned id) {
 
 bool CPanelDlg::OnCommand(std::uint32_t wParam, std::intptr_t) {
   const bool handled = BaseOnCommand(wParam & 0xFFFF);
-  if (const KeyRow* row = FindKeyByControlId(wParam & 0xFFFF)) OnPanelKey(row->keyValue, false);
+  if (const KeyRow* row = FindKeyByControlId(wParam & 0xFFFF)) {
+    CountKeyPath(TheKeyPathCounters().commandKeys);
+    OnPanelKey(row->keyValue, false);
+  }
   return handled;
 }
 
@@ -200,12 +204,19 @@ bool CPanelDlg::PreTranslateMessage(QObject* receiver, QKeyEvent* event) {
   // it has no use for to the menu bar, which is one of the panel's children.
   auto* widget = qobject_cast<QWidget*>(receiver);
   if (!widget || (widget != this && !isAncestorOf(widget))) return false;
+  // Counted where the keyboard delivers first; a key nobody takes goes on to the parents.
+  if (widget == QApplication::focusWidget() || (!QApplication::focusWidget() && widget == this)) {
+    CountKeyPath(TheKeyPathCounters().keyEvents);
+  }
   if (QApplication::activePopupWidget()) return false;
   if (widget == m_menuBar || m_menuBar->isAncestorOf(widget)) return false;
   // Keys held with Alt are system keys (menu and button mnemonics); they pass.
   if (event->modifiers() & Qt::AltModifier) return false;
   const unsigned key = VirtualKeyFromQt(event->key(), event->modifiers());
-  if (key != 0 && OnPanelKey(key, true)) return true;
+  if (key != 0 && OnPanelKey(key, true)) {
+    CountKeyPath(TheKeyPathCounters().keyboardKeys);
+    return true;
+  }
   return IsDialogMessage(event);
 }
 
