@@ -16,12 +16,12 @@ test_packages=(
   jackd2 pipewire pipewire-bin pipewire-jack
   xvfb openbox xdotool x11-utils imagemagick nginx-light
   desktop-file-utils appstream man-db libxdamage-dev
-  # quillmark-send's completion is tested with the helpers it uses.
-  bash-completion
   # The Debian package: its dependency list (dpkg-shlibdeps) and its checker.
   dpkg-dev lintian
   # The remote page in a real browser, and a real OSC sender.
   chromium chromium-driver python3-selenium liblo-tools
+  # quillmark-send's completion is tested with the helpers it uses.
+  bash-completion
   # The ALSA sequencer tests boot Debian's kernel under QEMU from a busybox initramfs
   # (tests/kernel/run-in-qemu.sh).
   qemu-system-x86 busybox-static cpio kmod xz-utils
