@@ -32,21 +32,29 @@ install(FILES ${data}/completion/quillmark-send
 # Man pages and the changelog go out gzipped, as Debian wants them: -9 for the smallest
 # file, -n to leave out the name and time stamp so that the same text gives the same bytes.
 find_program(QUILLMARK_GZIP gzip REQUIRED)
-set(compressed)
-foreach(file man/quillmark.1 man/quillmark-send.1 changelog)
-  set(copy ${CMAKE_BINARY_DIR}/data/${file})
-  add_custom_command(OUTPUT ${copy}.gz
-                     COMMAND ${CMAKE_COMMAND} -E copy ${data}/${file} ${copy}
-                     COMMAND ${QUILLMARK_GZIP} -9nf ${copy}
-                     DEPENDS ${data}/${file}
-                     COMMENT "Compressing ${file}"
-                     VERBATIM)
-  list(APPEND compressed ${copy}.gz)
+set(copy ${CMAKE_BINARY_DIR}/data/changelog)
+add_custom_command(OUTPUT ${copy}.gz
+                   COMMAND ${CMAKE_COMMAND} -E copy ${data}/changelog ${copy}
+                   COMMAND ${QUILLMARK_GZIP} -9nf ${copy}
+                   DEPENDS ${data}/changelog
+                   COMMENT "Compressing changelog"
+                   VERBATIM)
+add_custom_target(quillmark_compressed_docs ALL DEPENDS ${copy}.gz)
+# The man pages name the folders the install puts things in, so they are written at
+# install time, under the prefix the install uses (the Debian package's is /usr whatever
+# the build was configured with).
+foreach(page quillmark quillmark-send)
+  set(man ${CMAKE_BINARY_DIR}/data/man/${page}.1)
+  install(CODE "
+    set(QUILLMARK_MAN_DATADIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/quillmark\")
+    set(QUILLMARK_MAN_UNITDIR \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/user\")
+    configure_file(\"${data}/man/${page}.1.in\" \"${man}\" @ONLY)
+    execute_process(COMMAND \"${QUILLMARK_GZIP}\" -9nf \"${man}\" RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR \"gzip ${man} failed: \${status}\")
+    endif()")
+  install(FILES ${man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
-add_custom_target(quillmark_compressed_docs ALL DEPENDS ${compressed})
-install(FILES ${CMAKE_BINARY_DIR}/data/man/quillmark.1.gz
-              ${CMAKE_BINARY_DIR}/data/man/quillmark-send.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The copyright file in Debian's machine-readable format, with the licence and its
 # copyright line taken from LICENSE so that the two cannot drift apart. It is installed in

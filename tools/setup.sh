@@ -20,6 +20,8 @@ test_packages=(
   dpkg-dev lintian
   # The remote page in a real browser, and a real OSC sender.
   chromium chromium-driver python3-selenium liblo-tools
+  # quillmark-send's completion is tested with the helpers it uses.
+  bash-completion
   # The ALSA sequencer tests boot Debian's kernel under QEMU from a busybox initramfs
   # (tests/kernel/run-in-qemu.sh).
   qemu-system-x86 busybox-static cpio kmod xz-utils

@@ -115,6 +115,10 @@ class MidiServices {
   // Device -1 as a list shows it: a virtual output port of ours where the transports make
   // one; empty where -1 is the system's own default output (the Windows MIDI mapper).
   virtual std::string VirtualOutputLabel() { return "Quillmark virtual port"; }
+  // Whether device -1 can be opened right now: a transport that makes the virtual port
+  // is there (a sequencer, a running JACK server). Where -1 is the system's own default
+  // output, whenever there is a label.
+  virtual bool VirtualOutputAvailable() { return !VirtualOutputLabel().empty(); }
   // The device-error text for a key pressed while there is no output at all; empty where
   // the system's own error for the stored number already says so.
   virtual std::string NoOutputsText() {

@@ -2,13 +2,12 @@
 // time, since an ELF executable carries no version resource.
 #include "settings/VersionRecord.h"
 
-#include <QCoreApplication>
-#include <QString>
+#include <unistd.h>
+
 #include <array>
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
+#include <vector>
 
 #include "settings/BuildConfig.h"
 
@@ -94,10 +93,17 @@ bool HideOwnVersionRecord(bool bHide) {
 }
 
 std::string OwnExecutablePath() {
-  if (QCoreApplication::instance()) {
-    return QCoreApplication::applicationFilePath().toStdString();
+  // The kernel's link to the running image: the real file behind any symbolic link the
+  // program was started through, as the platform's module path gives it. A path longer
+  // than the buffer is retried with a larger one; the link never changes under us.
+  std::vector<char> buffer(4096);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return {};
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      return std::string(buffer.data(), static_cast<std::size_t>(length));
+    }
+    buffer.resize(buffer.size() * 4);
   }
-  std::error_code error;
-  const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::string() : path.string();
+  return {};
 }

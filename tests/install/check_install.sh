@@ -2,7 +2,7 @@
 # Installs the build into a staging folder (prefix /usr) and checks what a packager and a
 # desktop need: every file in place, the desktop entry and the AppStream metainfo as their
 # validators see them, the man pages as man sees them, the licence in the copyright file,
-# the completion as bash runs it, --help and --version without a display, and the staged
+# the completion as bash runs it, the data folder the man pages name, --help and --version without a display, and the staged
 # panel started from / painting its tiled background.
 #   check_install.sh CMAKE BUILD_DIR
 set -euo pipefail
@@ -59,30 +59,20 @@ appstreamcli validate --no-net --explain "$usr/share/metainfo/$id.metainfo.xml" 
   fail "appstreamcli validate: $(appstreamcli validate --no-net "$usr/share/metainfo/$id.metainfo.xml")"
 grep -q '<screenshot type="default">' "$usr/share/metainfo/$id.metainfo.xml" || fail "metainfo names no screenshot"
 
+grep -q '/usr/share/quillmark' <(zcat "$usr/share/man/man1/quillmark.1.gz") ||
+  fail "man quillmark does not name the installed data folder /usr/share/quillmark"
 for page in quillmark quillmark-send; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   [[ -z $warnings ]] || fail "man $page: $warnings"
 done
 
-# The completion offers the keys, then the options, as bash calls it.
-completion=$(
-  set +u
-  source "$usr/share/bash-completion/completions/quillmark-send"
-  complete_words() {
-    COMP_WORDS=("$@")
-    COMP_CWORD=$(($# - 1))
-    _comp_quillmark_send
-    echo "${COMPREPLY[*]}"
-  }
-  complete_words quillmark-send -p pr
-  complete_words quillmark-send --ver
-  complete_words quillmark-send -- F
-)
-[[ $completion == $'prog\n--version\nF1 F2 F3 F4' ]] || fail "completion offered: $completion"
+# The installed completion as an interactive bash runs it, output names with ':' included.
+python3 "$(dirname "$0")/../cli/completion_test.py" "$usr/share/bash-completion/completions/quillmark-send" ||
+  fail "completion of quillmark-send"
 
 # The command-line companion runs where no GUI libraries are installed.
-if ldd "$usr/bin/quillmark-send" | grep -E 'libQt6(Gui|Widgets)|libX11|libxcb'; then
-  fail "quillmark-send links GUI libraries"
+if ldd "$usr/bin/quillmark-send" | grep -E 'libQt|libX11|libxcb|libicu|libglib'; then
+  fail "quillmark-send links toolkit libraries"
 fi
 
 # --help and --version print and end without a display.

@@ -29,6 +29,7 @@ class FakeMidiServices final : public MidiServices {
   Completion completion = Completion::Immediate;
   MidiResult deliveryFailure = 0;  // param2 of every QM_MOM_DONE from now on
   bool recordCalls = true;  // benchmarks turn the records off
+  bool virtualOutputAvailable = true;  // a transport for the virtual port is there
 
   // Records.
   std::vector<std::string> Calls() const;
@@ -49,6 +50,7 @@ class FakeMidiServices final : public MidiServices {
 
   unsigned OutDeviceCount() override;
   bool OutDeviceName(unsigned device, std::string& name) override;
+  bool VirtualOutputAvailable() override { return virtualOutputAvailable; }
   unsigned InDeviceCount() override;
   bool InDeviceName(unsigned device, std::string& name) override;
   MidiResult Open(HMidiOut* device, std::uint32_t deviceId, MidiOutCallback callback,

@@ -150,6 +150,16 @@ MidiResult CompositeMidiServices::Close(HMidiOut device) {
   return closing->backend->Close(closing->inner);
 }
 
+bool CompositeMidiServices::VirtualOutputAvailable() {
+  for (Backend& backend : m_backends) {
+    if ((!backend.virtualPortAvailable || backend.virtualPortAvailable()) &&
+        backend.services->VirtualOutputAvailable()) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string CompositeMidiServices::NoOutputsText() {
   const std::string general = MidiServices::NoOutputsText();
   for (Backend& backend : m_backends) {

@@ -45,6 +45,8 @@ class CompositeMidiServices final : public MidiServices {
   // A backend that knows better why there is no output at all (a JACK server that
   // stopped) gives the text; otherwise the general one.
   std::string NoOutputsText() override;
+  // A backend whose virtual port is available and whose transport is there.
+  bool VirtualOutputAvailable() override;
 
  private:
   struct Backend {

@@ -180,6 +180,13 @@ MidiResult JackMidiServices::Close(HMidiOut device) {
   return result;
 }
 
+bool JackMidiServices::VirtualOutputAvailable() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (!m_looked) m_snapshot = Look();
+  m_looked = true;
+  return m_snapshot.serverRunning;
+}
+
 std::string JackMidiServices::NoOutputsText() {
   // A server this program has seen stop is a likelier reason than none ever started. The
   // list that found nothing may have been taken before the server's end reached us, so

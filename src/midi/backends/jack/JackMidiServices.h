@@ -102,6 +102,8 @@ class JackMidiServices final : public MidiServices {
   // The text of kJackServerGone when a server this process has seen is gone; otherwise
   // the general one.
   std::string NoOutputsText() override;
+  // A server runs (as of the last look; one is taken first if there was none).
+  bool VirtualOutputAvailable() override;
 
  private:
   struct Snapshot {

@@ -1,0 +1,103 @@
+#include "cli/SendTexts.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of text (shortest form, no
+// surrogates, at most U+10FFFF), or 0 when it does not start with one.
+std::size_t Utf8Length(std::string_view text, std::uint32_t& code) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  std::uint32_t least = 0;
+  if (lead < 0x80) {
+    code = lead;
+    return 1;
+  }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1Fu;
+    least = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0Fu;
+    least = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07u;
+    least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (text.size() < length) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(i) & 0x3Fu);
+  }
+  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+bool IsControl(std::uint32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0x9F); }
+
+}  // namespace
+
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    std::uint32_t code = 0;
+    const std::size_t length = Utf8Length(text, code);
+    if (length != 0 && !IsControl(code)) {
+      out.append(text.substr(0, length));
+      text.remove_prefix(length);
+      continue;
+    }
+    // Each byte of a control character or of a broken sequence on its own.
+    const std::size_t bytes = length != 0 ? length : 1;
+    for (std::size_t i = 0; i < bytes; ++i) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(text[i]));
+      out += hex;
+    }
+    text.remove_prefix(bytes);
+  }
+  return out;
+}
+
+std::string OutputName(const std::string& label) { return "the MIDI output \"" + label + "\""; }
+
+std::string NotConnectedText(const std::string& label) {
+  return OutputName(label) + " is not connected; see quillmark-send --list";
+}
+
+std::string NoVirtualPortText() {
+  return "the virtual port cannot be made: neither the ALSA sequencer nor a JACK server is "
+         "there; load snd-seq or start JACK or PipeWire";
+}
+
+std::string DeviceFailureText(MidiResult result, const std::string& label, const std::string& deviceText) {
+  switch (result) {
+    case kMidiOutputGone:
+    case QM_MMSYSERR_BADDEVICEID:
+      // A number past the list: the output went away between the look and the open.
+      return NotConnectedText(label);
+    case QM_MMSYSERR_ALLOCATED:
+      return OutputName(label) + " is in use by another program; close it there and run again";
+    case QM_MMSYSERR_NOMEM:
+      return "out of memory opening " + OutputName(label);
+    default:
+      break;
+  }
+  std::string text = TransportFailureText(result, label);
+  if (!text.empty()) return text;
+  // The device's own words, on one line.
+  text = OutputName(label) + " failed: " + deviceText;
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
