@@ -24,8 +24,12 @@ for module in /modules/*.ko; do
 done
 
 work=
+keep=
 for word in $(cat /proc/cmdline); do
-  case $word in qm.work=*) work=${word#qm.work=} ;; esac
+  case $word in
+    qm.work=*) work=${word#qm.work=} ;;
+    qm.keep=*) keep="$keep ${word#qm.keep=}" ;;
+  esac
 done
 options=trans=virtio,version=9p2000.L,msize=262144
 if [ -z "$work" ] || ! mount -t 9p -o "$options,ro,cache=loose" qmroot /newroot; then
@@ -37,8 +41,22 @@ mount -t sysfs sys /newroot/sys
 mount -t devtmpfs dev /newroot/dev
 mkdir -p /newroot/dev/shm
 mount -t tmpfs shm /newroot/dev/shm
+# The host's own /tmp and /run stay visible under /host, for the folders below.
+mkdir -p /host
+mount -o bind /newroot /host
 mount -t tmpfs tmp /newroot/tmp
 mount -t tmpfs run /newroot/run
+# The project and the folder the command runs in, where they lie under one of those tmpfs.
+for folder in $keep; do
+  case $folder in
+    /tmp/*|/run/*)
+      mkdir -p "/newroot$folder"
+      if ! mount -o bind "/host$folder" "/newroot$folder"; then
+        say "could not keep $folder"
+        finish
+      fi ;;
+  esac
+done
 # Last: the run folder may lie inside one of the tmpfs above.
 mkdir -p "/newroot$work" 2>/dev/null
 if ! mount -t 9p -o "$options" qmwork "/newroot$work"; then

@@ -24,6 +24,7 @@ cache=$1
 run=$2
 command=$3
 here=$(cd "$(dirname "$0")" && pwd)
+project=$(cd "$here/../.." && pwd)
 bound=${QUILLMARK_QEMU_BOUND:-300}
 kvm_boot_bound=8
 
@@ -182,7 +183,7 @@ start_guest() {  # accelerator options...
   qemu-system-x86_64 "$@" "${boot[@]}" -m 1024 -smp 2 -nodefaults -no-reboot -display none \
     -serial "file:$console" -monitor none -nic none \
     -initrd "$run/initrd.gz" \
-    -append "console=ttyS0 panic=-1 quiet loglevel=3 qm.work=$run" \
+    -append "console=ttyS0 panic=-1 quiet loglevel=3 qm.work=$run qm.keep=$project qm.keep=$PWD" \
     -virtfs "local,path=/,mount_tag=qmroot,security_model=none,readonly=on,multidevs=remap" \
     -virtfs "local,path=$run,mount_tag=qmwork,security_model=none,multidevs=remap" \
     > "$run/qemu.log" 2>&1 &
