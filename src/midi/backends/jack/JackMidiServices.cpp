@@ -5,6 +5,8 @@
 #include "midi/backends/jack/JackOutDevice.h"
 
 using namespace jackbackend;
+// libjack's functions are called as jackbackend::jack_... here: out in the global scope the
+// plain names would mean both libjack's declarations and the backend's pointers.
 
 namespace {
 
@@ -52,7 +54,9 @@ jack_client_t* JackMidiServices::ListingClient() {
   return m_lister.get();
 }
 
-void JackMidiServices::ClientCloser::operator()(jack_client_t* client) const { jackbackend::jack_client_close(client); }
+void JackMidiServices::ClientCloser::operator()(jack_client_t* client) const {
+  jackbackend::jack_client_close(client);
+}
 
 void JackMidiServices::ListingServerShutdown(void* arg) {
   static_cast<JackMidiServices*>(arg)->m_listerGone.store(true);
