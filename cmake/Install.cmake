@@ -112,7 +112,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${QUILLMARK_WEBSITE_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# libjack and libasound are opened at run time, so dpkg-shlibdeps cannot see them: named
+# here as their shlibs files and the functions called ask.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt6-qpa-plugins, libjack-jackd2-0 (>= 1.9.10+20150825) | libjack-0.125, libasound2 (>= 1.0.16)")
 # What `cmake --install` installs, and the package's own component.
 set(CPACK_INSTALL_CMAKE_PROJECTS
     "${CMAKE_BINARY_DIR};${PROJECT_NAME};ALL;/;${CMAKE_BINARY_DIR};${PROJECT_NAME};debian;/")

@@ -38,6 +38,8 @@ AlsaOutDevice::AlsaOutDevice(AlsaSystem& system, MidiOutCallback callback, std::
 AlsaOutDevice::~AlsaOutDevice() { StopThreads(); }
 
 MidiResult AlsaOutDevice::Start(bool virtualPort, int destClient, int destPort) {
+  // The MIDI byte encoder is libasound's, whichever sequencer is behind m_system.
+  if (!alsabackend::LoadAlsaApi()) return kAlsaNoSequencer;
   m_seq = virtualPort ? m_system.Open() : m_system.OpenDevice();
   if (!m_seq) return kAlsaNoSequencer;
   m_seq->SetClientName(kClientName);
@@ -58,9 +60,9 @@ MidiResult AlsaOutDevice::Start(bool virtualPort, int destClient, int destPort) 
     if (connected < 0) return kAlsaConnectFailed;
   }
   snd_midi_event_t* encoder = nullptr;
-  if (snd_midi_event_new(16, &encoder) < 0) return QM_MMSYSERR_NOMEM;
+  if (alsabackend::snd_midi_event_new(16, &encoder) < 0) return QM_MMSYSERR_NOMEM;
   m_encoder.reset(encoder);
-  snd_midi_event_no_status(encoder, 1);
+  alsabackend::snd_midi_event_no_status(encoder, 1);
   m_wireFreeAt = m_system.Now();
   m_worker = std::jthread([this](std::stop_token stop) { WorkerMain(stop); });
   if (watching) m_watcher = std::jthread([this](std::stop_token stop) { WatcherMain(stop); });
@@ -72,9 +74,9 @@ MidiResult AlsaOutDevice::Short(std::uint32_t message) {
   for (std::size_t i = 0; i < 3; ++i) bytes[i] = static_cast<std::uint8_t>(message >> (8 * i));
   Outgoing item{nullptr, {}, 0, false, {}};
   snd_seq_ev_clear(&item.event);
-  snd_midi_event_reset_encode(m_encoder.get());
+  alsabackend::snd_midi_event_reset_encode(m_encoder.get());
   for (std::uint8_t byte : bytes) {
-    const int used = snd_midi_event_encode_byte(m_encoder.get(), byte, &item.event);
+    const int used = alsabackend::snd_midi_event_encode_byte(m_encoder.get(), byte, &item.event);
     if (used < 0) return QM_MMSYSERR_INVALPARAM;
     ++item.bytes;
     if (used == 1) return Queue(item);

@@ -25,8 +25,6 @@
 //   ShortMsg or LongMsg fails with it. A destination that went away is kMidiOutputGone.
 #pragma once
 
-#include <alsa/asoundlib.h>
-
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -36,6 +34,7 @@
 #include <vector>
 
 #include "midi/MidiServices.h"
+#include "midi/backends/alsa/AlsaApi.h"
 #include "midi/backends/alsa/AlsaSequencer.h"
 
 // Result codes of the ALSA backend.
@@ -92,7 +91,7 @@ class AlsaOutDevice final : public MidiOutDevice {
   const std::uintptr_t m_instance;
   std::unique_ptr<AlsaSequencer> m_seq;
   struct EncoderFree {
-    void operator()(snd_midi_event_t* encoder) const { snd_midi_event_free(encoder); }
+    void operator()(snd_midi_event_t* encoder) const { alsabackend::snd_midi_event_free(encoder); }
   };
   std::unique_ptr<snd_midi_event_t, EncoderFree> m_encoder;  // calling thread only
   int m_client = -1;

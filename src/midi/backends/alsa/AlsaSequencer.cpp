@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "midi/backends/alsa/AlsaApi.h"
+
+namespace alsabackend {
 namespace {
 
 // libasound prints its own errors (a missing /dev/snd/seq among them) on stderr; the user
@@ -194,6 +197,8 @@ class LibAlsaSequencer final : public AlsaSequencer {
 class LibAlsaSystem final : public AlsaSystem {
  public:
   LibAlsaSystem() {
+    // libasound is opened here, once; without it there is no sequencer (Open answers null).
+    if (!LoadAlsaApi()) return;
     static std::once_flag silenced;
     std::call_once(silenced, [] { snd_lib_error_set_handler(&SilentAlsaError); });
   }
@@ -207,6 +212,7 @@ class LibAlsaSystem final : public AlsaSystem {
 
  private:
   static std::unique_ptr<AlsaSequencer> OpenMode(int streams) {
+    if (!LoadAlsaApi()) return nullptr;
     snd_seq_t* seq = nullptr;
     if (snd_seq_open(&seq, "default", streams, SND_SEQ_NONBLOCK) < 0) return nullptr;
     return std::make_unique<LibAlsaSequencer>(seq);
@@ -214,5 +220,6 @@ class LibAlsaSystem final : public AlsaSystem {
 };
 
 }  // namespace
+}  // namespace alsabackend
 
-std::unique_ptr<AlsaSystem> CreateAlsaSystem() { return std::make_unique<LibAlsaSystem>(); }
+std::unique_ptr<AlsaSystem> CreateAlsaSystem() { return std::make_unique<alsabackend::LibAlsaSystem>(); }

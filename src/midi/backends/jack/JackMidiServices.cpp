@@ -5,6 +5,8 @@
 #include "midi/backends/jack/JackOutDevice.h"
 
 using namespace jackbackend;
+// libjack's functions are called as jackbackend::jack_... here: out in the global scope the
+// plain names would mean both libjack's declarations and the backend's pointers.
 
 namespace {
 
@@ -13,11 +15,14 @@ JackOutDevice* AsJack(HMidiOut device) { return static_cast<JackOutDevice*>(devi
 }  // namespace
 
 JackMidiServices::JackMidiServices() {
-  // libjack reports a missing server on stderr; the user gets our error texts instead.
+  // libjack is opened here, once; without it there is no server to list or send to, and
+  // OpenClient says so. libjack reports a missing server on stderr; the user gets our
+  // error texts instead.
+  if (!LoadJackApi()) return;
   static std::once_flag silenced;
   std::call_once(silenced, [] {
-    jack_set_error_function(&SilentJackMessage);
-    jack_set_info_function(&SilentJackMessage);
+    jackbackend::jack_set_error_function(&SilentJackMessage);
+    jackbackend::jack_set_info_function(&SilentJackMessage);
   });
   AskPipeWireForAnUnlockedProcessCallback();
 }
@@ -41,15 +46,17 @@ jack_client_t* JackMidiServices::ListingClient() {
     m_listerGone.store(false);
     JackClientPtr client = OpenClient(nullptr);
     if (!client) return nullptr;
-    jack_on_info_shutdown(
+    jackbackend::jack_on_info_shutdown(
         client.get(), [](jack_status_t, const char*, void* arg) { ListingServerShutdown(arg); }, this);
-    jack_on_shutdown(client.get(), &JackMidiServices::ListingServerShutdown, this);
+    jackbackend::jack_on_shutdown(client.get(), &JackMidiServices::ListingServerShutdown, this);
     m_lister.reset(client.release());
   }
   return m_lister.get();
 }
 
-void JackMidiServices::ClientCloser::operator()(jack_client_t* client) const { jack_client_close(client); }
+void JackMidiServices::ClientCloser::operator()(jack_client_t* client) const {
+  jackbackend::jack_client_close(client);
+}
 
 void JackMidiServices::ListingServerShutdown(void* arg) {
   static_cast<JackMidiServices*>(arg)->m_listerGone.store(true);
@@ -62,13 +69,13 @@ JackMidiServices::Snapshot JackMidiServices::Look() {
   snapshot.serverRunning = true;
   m_seenServer = true;
   const auto collect = [&](unsigned long flags, std::vector<std::string>& names) {
-    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
+    const char** ports = jackbackend::jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
     if (!ports) return;
     for (const char** port = ports; *port; ++port) {
       const std::string name = *port;
       if (!m_ownClients.contains(ClientPart(name))) names.push_back(name);
     }
-    jack_free(static_cast<void*>(ports));
+    jackbackend::jack_free(static_cast<void*>(ports));
   };
   collect(JackPortIsInput, snapshot.outputs);
   collect(JackPortIsOutput, snapshot.inputs);

@@ -47,11 +47,17 @@ PortId IdOf(const jack_port_t* port) {
 void SilentJackMessage(const char*) {}
 
 bool ServedByPipeWire() {
+  if (!LoadJackApi()) return false;
   static const bool pipeWire = std::strstr(jack_get_version_string(), "PipeWire") != nullptr;
   return pipeWire;
 }
 
 JackClientPtr OpenClient(MidiResult* failure) {
+  if (!LoadJackApi()) {
+    // No libjack answers as no server does.
+    if (failure) *failure = kJackServerGone;
+    return nullptr;
+  }
   AskPipeWireForAnUnlockedProcessCallback();
   jack_status_t status{};
   JackClientPtr client(jack_client_open(kClientName, JackNoStartServer, &status));

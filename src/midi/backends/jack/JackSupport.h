@@ -2,7 +2,7 @@
 // semaphore a realtime thread may post, and what the caller hands to the process callback.
 #pragma once
 
-#include <jack/jack.h>
+#include "midi/backends/jack/JackApi.h"
 #include <semaphore.h>
 
 #include <cerrno>
