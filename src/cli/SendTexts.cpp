@@ -3,42 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace {
+#include "settings/Utf8Text.h"
 
-// The length of the well-formed UTF-8 sequence at the start of text (shortest form, no
-// surrogates, at most U+10FFFF), or 0 when it does not start with one.
-std::size_t Utf8Length(std::string_view text, std::uint32_t& code) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = 0;
-  std::uint32_t least = 0;
-  if (lead < 0x80) {
-    code = lead;
-    return 1;
-  }
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1Fu;
-    least = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0Fu;
-    least = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07u;
-    least = 0x10000;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i) & 0x3Fu);
-  }
-  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
+namespace {
 
 bool IsControl(std::uint32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0x9F); }
 
@@ -48,9 +15,9 @@ std::string Printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   while (!text.empty()) {
-    std::uint32_t code = 0;
-    const std::size_t length = Utf8Length(text, code);
-    if (length != 0 && !IsControl(code)) {
+    std::size_t length = 0;
+    const std::optional<char32_t> code = NextUtf8(text, length);
+    if (code && !IsControl(*code)) {
       out.append(text.substr(0, length));
       text.remove_prefix(length);
       continue;

@@ -129,6 +129,8 @@ TEST(SendCommandTest, UsageErrorsAreOneLineWithCauseAndRemedyAndExitTwo) {
       {{"-p", "-"}, "prog\nprgo\n", "standard input, line 2: unknown key 'prgo' (did you mean 'prog'?)"},
       // What came from outside is shown, not acted on by the terminal.
       {{"-p", "-"}, "\x1b[2J\x01\xff\xc3\xa9", "standard input, line 1: unknown key '\\x1B[2J\\x01\\xFF\xc3\xa9'"},
+      // A lead byte without its continuation, and an overlong form, are not characters.
+      {{"-p", "-"}, "\xc3(\xc0\xaf", "standard input, line 1: unknown key '\\xC3(\\xC0\\xAF'"},
   };
   for (const auto& [args, input, message] : cases) {
     const Outcome run = RunWith(args, 0, input);
